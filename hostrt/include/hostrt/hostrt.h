@@ -1,0 +1,9 @@
+/* The host runtime library: everything the sicvm library relies on from its host. */
+#ifndef HOSTRT_HOSTRT_H
+#define HOSTRT_HOSTRT_H
+
+#include "hostrt/log.h"
+#include "hostrt/numbers.h"
+#include "hostrt/sys.h"
+
+#endif

@@ -1,0 +1,8 @@
+/* sicvm: runs compiled IEC 61131-3 control programs (SIC images) in a host. */
+#ifndef SICVM_SICVM_H
+#define SICVM_SICVM_H
+
+#include "sicvm/image.h"
+#include "sicvm/vm.h"
+
+#endif
