@@ -1,0 +1,41 @@
+// Program messages: the log lines about one program, and the one path by
+// which the library records an error and reports it.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/messages.h"
+#include "hostrt/log.h"
+#include "image/image.h"
+
+namespace sicvm {
+
+// True when a message of `level` would be emitted; asked before formatting.
+inline bool logEnabled(int level) { return LogGetLevel() >= level; }
+
+// Logs "Program \"<name>\" (<number>)" followed by the formatted rest, when
+// the level allows it.
+void logProgram(const Image &image, int level, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Records an error in the machine's error record (the last error wins).
+// Returns the previous code; -1 when the machine's record is not reachable.
+int32_t recordError(const Image &image, int32_t code, uint32_t address, uint32_t arg1,
+                    uint32_t arg2);
+
+// Records `message` with (address, arg1, arg2) and logs it at its level with
+// the prefix "Program \"%s\" (%d) error %d at addr %05d: " (address printed),
+// followed by the message text formatted with the remaining arguments.
+void raise(const Image &image, const Message &message, uint32_t address, uint32_t arg1,
+           uint32_t arg2, ...);
+
+// The same for the var prefixes: "... error %d of var %d:%05d: " (OfVar) or
+// "... error %d at var %d:%05d: " (AtVar), with segment and var numbers.
+void raiseForVar(const Image &image, const Message &message, uint32_t address, uint32_t arg1,
+                 uint32_t arg2, uint32_t segment, uint32_t var, ...);
+
+// The same for the array prefix "... error %d of array %d: ".
+void raiseForArray(const Image &image, const Message &message, uint32_t address, uint32_t arg1,
+                   uint32_t arg2, uint32_t array, ...);
+
+}  // namespace sicvm

@@ -1,0 +1,66 @@
+// Bounds-aware view of one machine's image.
+#include "image/image.h"
+
+#include <algorithm>
+
+namespace sicvm {
+
+uint64_t imageExtent(const VmHeader &h) noexcept {
+  auto end = [](uint32_t offset, uint64_t length) { return uint64_t(offset) + length; };
+  uint64_t e = end(h.machineOffset, VM_MACHINE_SIZE);
+  e = std::max(e, end(h.stateOffset, VM_STATE_SIZE));
+  e = std::max(e, end(h.callStackOffset, uint64_t(h.callStackSize) * VM_CALL_ENTRY_SIZE));
+  e = std::max(e, end(h.paramStackOffset, uint64_t(h.paramStackSize) * VM_CELL_SIZE));
+  e = std::max(e, end(h.codeOffset, uint64_t(h.commandCount) * VM_COMMAND_SIZE));
+  e = std::max(e, end(h.segmentTableOffset, uint64_t(h.segmentCount) * 4));
+  e = std::max(e, end(h.segmentsOffset, uint64_t(h.segmentCount) * 4 +
+                                            uint64_t(h.segmentVarCount) * VM_VAR_RECORD_SIZE));
+  e = std::max(e, end(h.segmentVarsOffset, uint64_t(h.segmentVarCount) * VM_CELL_SIZE));
+  e = std::max(e, end(h.arraysOffset, uint64_t(h.arrayCount) * VM_ARRAY_RECORD_SIZE));
+  if (h.arrayCount > 0) e = std::max(e, end(h.arrayVarsOffset, uint64_t(h.arrayVarCount) * VM_CELL_SIZE));
+  return std::max(e, end(h.replicationOffset, h.replicationSize));
+}
+
+Image Image::of(VmMachine *machine) noexcept {
+  Image image;
+  if (machine == nullptr || machine->image < VM_HEADER_SIZE) return image;
+  auto *base = reinterpret_cast<uint8_t *>(machine) - machine->image;
+  const auto *header = reinterpret_cast<const VmHeader *>(base);
+  if (header->label != VM_SIC_LABEL || header->machineOffset != machine->image) return image;
+  image.base_ = base;
+  image.extent_ = imageExtent(*header);
+  image.machine_ = machine;
+  return image;
+}
+
+Image Image::atBase(void *base, uint32_t size) noexcept {
+  Image image;
+  image.base_ = static_cast<uint8_t *>(base);
+  image.extent_ = size;
+  return image;
+}
+
+const char *Image::programName(char (&buffer)[VM_PROGRAM_NAME_SIZE]) const noexcept {
+  const char *name = header()->programName;
+  size_t length = strnlen(name, VM_PROGRAM_NAME_SIZE - 1);
+  std::memcpy(buffer, name, length);
+  buffer[length] = '\0';
+  return buffer;
+}
+
+uint32_t Image::segmentLocation(uint32_t k) const noexcept {
+  if (k >= header()->segmentCount) return 0;
+  const Word *slot = word(uint64_t(machine_->segmentTable) + uint64_t(k) * 4);
+  if (slot == nullptr || word(*slot) == nullptr) return 0;
+  return *slot;
+}
+
+bool Image::varDint(uint32_t location, uint32_t n, int32_t &value) const noexcept {
+  const VmVarRecord *record = varRecord(location, n);
+  const VmCell *cell = record ? varCell(record) : nullptr;
+  if (cell == nullptr) return false;
+  value = cell->v.i32;
+  return true;
+}
+
+}  // namespace sicvm
