@@ -17,6 +17,12 @@ inline double dt(int32_t y, int32_t mo, int32_t d, int32_t h = 0, int32_t mi = 0
   return DtEncodeDateTime(&r, 0);
 }
 
+inline TzZoneRecord zone(const char *rule) {
+  TzZoneRecord z{};
+  TzParseTimeZone(rule, &z);
+  return z;
+}
+
 }  // namespace dttest
 
 #endif
