@@ -166,7 +166,7 @@ inline void time(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell
 }
 
 template <uint16_t Code>
-inline void exec(RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr Op O = opOf<Code>();
   constexpr uint8_t T1 = kCommands[Code].src1Type, T2 = kCommands[Code].src2Type;
   constexpr bool unary = O == Op::Neg || O == Op::Abs;

@@ -32,7 +32,7 @@ inline uint32_t shift(uint32_t pattern, uint32_t count) {
 }
 
 template <uint16_t Code>
-inline void exec(RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr uint8_t T = kCommands[Code].src1Type;
   constexpr bool unary = Code == op("not_bool") || Code == op("not_int") || Code == op("not_dint");
   Operands o;

@@ -52,7 +52,7 @@ inline double apply(double x) {
 }
 
 template <uint16_t Code>
-inline void exec(RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr bool isReal = kCommands[Code].src1Type == VM_TYPE_REAL;
   Operands o;
   if (!resolveOperands<false>(ctx, cmd, o)) return;
