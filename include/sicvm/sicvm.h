@@ -2,6 +2,7 @@
 #ifndef SICVM_SICVM_H
 #define SICVM_SICVM_H
 
+#include "sicvm/convert.h"
 #include "sicvm/image.h"
 #include "sicvm/vm.h"
 
