@@ -4,6 +4,7 @@
 
 #include "sicvm/convert.h"
 #include "sicvm/image.h"
+#include "sicvm/points.h"
 #include "sicvm/vm.h"
 
 #endif
