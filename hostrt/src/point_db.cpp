@@ -1,6 +1,7 @@
 // The point database object: the shared memory that holds the two point
 // tables, created from a points file or attached by name.
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -53,6 +54,11 @@ bool validObjectName(const char *name) {
   return length >= 2 && length <= 255 && name[0] == '/' && std::strchr(name + 1, '/') == nullptr;
 }
 
+// The magic word opens the object, whose start is page aligned; it is
+// reached as a plain word so that atomic access sees its real alignment.
+uint32_t *magicWord(void *base) { return static_cast<uint32_t *>(base); }
+static_assert(offsetof(PointDbHeader, magic) == 0, "the magic word opens the header");
+
 PointDbHeader *headerOf(const PointDb *db) { return static_cast<PointDbHeader *>(db->base); }
 
 template <typename T>
@@ -83,7 +89,7 @@ void fillTables(void *base, const PointsFile &file) {
     v.value = row.value;
     v.status = row.status;
   }
-  __atomic_store_n(&header->magic, static_cast<uint32_t>(POINTDB_MAGIC), __ATOMIC_RELEASE);
+  __atomic_store_n(magicWord(base), static_cast<uint32_t>(POINTDB_MAGIC), __ATOMIC_RELEASE);
 }
 
 // Fills the new mapping and wraps it in a handle; on failure undoes the
@@ -229,7 +235,7 @@ PointDb *PointDbAttach(const char *shmName, char *error, uint32_t errorSize) {
   PointDb probe{base, static_cast<size_t>(info.st_size)};
   const PointDbHeader *header = headerOf(&probe);
   std::string problem;
-  if (__atomic_load_n(&header->magic, __ATOMIC_ACQUIRE) != POINTDB_MAGIC) {
+  if (__atomic_load_n(magicWord(base), __ATOMIC_ACQUIRE) != POINTDB_MAGIC) {
     problem = " is not a point database, or its tables are still being filled";
   } else if (header->version != POINTDB_VERSION) {
     problem = " has point database version " + std::to_string(header->version) + ", expected " +

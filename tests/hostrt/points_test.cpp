@@ -15,6 +15,8 @@
 
 namespace {
 
+// Fields of the packed records may be misaligned, so the checks below
+// compare copies (double{...}) instead of binding references to them.
 const char kHeader[] = "index,id,type,mode,value,status\n";
 
 std::string uniqueObjectName() {
@@ -65,19 +67,19 @@ TEST(PointDb, ReadsAGoodFile) {
   EXPECT_EQ(c[1].pointId, 1001);
   EXPECT_EQ(c[1].valueType, POINT_TYPE_LREAL);
   EXPECT_STREQ(c[1].name, "TT-101 outlet");
-  EXPECT_EQ(v[1].value, -12.5);
-  EXPECT_EQ(v[1].status, 0x80000001u);
+  EXPECT_EQ(double{v[1].value}, -12.5);
+  EXPECT_EQ(uint32_t{v[1].status}, 0x80000001u);
   EXPECT_EQ(c[2].statusMode, 3);
   EXPECT_EQ(c[2].valueType, POINT_TYPE_DINT);
   EXPECT_STREQ(c[2].name, "");
-  EXPECT_EQ(v[2].value, -7.0);
+  EXPECT_EQ(double{v[2].value}, -7.0);
   // Index 3 has no row: a deleted point with nothing in it.
   EXPECT_EQ(c[3].ownIndex, 0);
   EXPECT_EQ(c[3].pointId, 0);
-  EXPECT_EQ(v[3].value, 0.0);
+  EXPECT_EQ(double{v[3].value}, 0.0);
   EXPECT_EQ(c[4].pointId, 1001);
-  EXPECT_EQ(v[4].value, static_cast<double>(0.1f));
-  EXPECT_EQ(v[5].status, 0xFFFFFFFFu);
+  EXPECT_EQ(double{v[4].value}, static_cast<double>(0.1f));
+  EXPECT_EQ(uint32_t{v[5].status}, 0xFFFFFFFFu);
   EXPECT_EQ(v[5].statusChanges, 0u);
   EXPECT_EQ(PointDbClose(r.db), 0);
 }
@@ -87,7 +89,7 @@ TEST(PointDb, RowForTheNullPointKeepsItsOwnIndexZero) {
   ASSERT_NE(r.db, nullptr) << r.error;
   EXPECT_EQ(PointDbCount(r.db), 1);
   EXPECT_EQ(PointDbConfig(r.db)[0].ownIndex, 0);
-  EXPECT_EQ(PointDbValues(r.db)[0].value, 5.0);
+  EXPECT_EQ(double{PointDbValues(r.db)[0].value}, 5.0);
   PointDbClose(r.db);
 
   Loaded empty = load(kHeader);
@@ -183,7 +185,7 @@ TEST(PointDb, LoadsFromAFileAndReportsAMissingOne) {
   PointDb *db = PointDbLoad(path, nullptr, error, sizeof error);
   ASSERT_NE(db, nullptr) << error;
   EXPECT_EQ(PointDbCount(db), 4);
-  EXPECT_EQ(PointDbValues(db)[3].value, -2.0);
+  EXPECT_EQ(double{PointDbValues(db)[3].value}, -2.0);
   PointDbClose(db);
   unlink(path);
 
@@ -201,7 +203,7 @@ TEST(PointDb, NeverReusesAnExistingObjectName) {
   EXPECT_EQ(second.db, nullptr);
   EXPECT_EQ(second.errnum, EEXIST);
   EXPECT_EQ(second.error, "shared memory object '" + name + "': already exists");
-  EXPECT_EQ(PointDbValues(first.db)[1].value, 42.0);
+  EXPECT_EQ(double{PointDbValues(first.db)[1].value}, 42.0);
   EXPECT_EQ(PointDbUnlink(name.c_str()), 0);
   EXPECT_EQ(PointDbUnlink(name.c_str()), -1);
   EXPECT_EQ(_wingeterrno(), ENOENT);
@@ -270,8 +272,8 @@ TEST(PointDb, TwoProcessesShareTheTables) {
   ASSERT_EQ(read(toParent[0], &byte, 1), 1);
   const PointValueRecord *v = PointDbValues(r.db);
   EXPECT_EQ(PointStatusChanges(&v[2]), 1u);
-  EXPECT_EQ(v[2].status, 0x00040001u);
-  EXPECT_EQ(v[2].value, 77.0);
+  EXPECT_EQ(uint32_t{v[2].status}, 0x00040001u);
+  EXPECT_EQ(double{v[2].value}, 77.0);
   PointDbValues(r.db)[1].value = -3.25;
   ASSERT_EQ(write(toChild[1], &byte, 1), 1);
   int status = 0;

@@ -4,6 +4,8 @@
 
 #include "hostrt/log.h"
 #include "hostrt/numbers.h"
+#include "hostrt/points.h"
+#include "hostrt/store.h"
 #include "hostrt/sys.h"
 
 #endif
