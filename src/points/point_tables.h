@@ -32,7 +32,17 @@ struct SICVM_PACKED ValueRecord {
   uint8_t reserved20[8];
 };
 
-static_assert(sizeof(ConfigRecord) == 492 && sizeof(ValueRecord) == 28, "host record sizes");
+// A point's record in the host's non-volatile store, as the store reads it.
+struct SICVM_PACKED StoreRecord {
+  uint8_t reserved0[2];
+  uint8_t flags;  // bit 0: a status is stored; bit 1: a value is stored
+  uint8_t reserved3[5];
+  uint32_t status;
+  double value;
+};
+
+static_assert(sizeof(ConfigRecord) == 492 && sizeof(ValueRecord) == 28 && sizeof(StoreRecord) == 20,
+              "host record sizes");
 
 // Point field numbers that the library itself knows; the host knows the rest.
 inline constexpr int32_t kFieldStatus = 43;
