@@ -5,7 +5,7 @@
 #include "convert/rules.h"
 #include "hostrt/points.h"
 #include "hostrt/sys.h"
-#include "image/image.h"
+#include "image/prepared.h"
 #include "sicvm/points.h"
 
 namespace sicvm {
@@ -25,10 +25,7 @@ struct Access {
 };
 
 Access accessOf(VmMachine *machine) noexcept {
-  if (!Image::of(machine).ok()) {
-    invalid();
-    return {};
-  }
+  if (!preparedImage(machine).ok()) return {};
   return {PointTables::of(*machine), true};
 }
 

@@ -2,18 +2,14 @@
 // non-volatile store keeps for a point.
 #include "hostrt/store.h"
 #include "hostrt/sys.h"
-#include "image/image.h"
+#include "image/prepared.h"
 #include "points/point_access.h"
 #include "sicvm/points.h"
 
 namespace sicvm {
 namespace {
 
-bool prepared(VmMachine *machine) {
-  if (Image::of(machine).ok()) return true;
-  _winseterrno(22);
-  return false;
-}
+bool prepared(VmMachine *machine) { return preparedImage(machine).ok(); }
 
 int32_t invalid() {
   _winseterrno(22);
