@@ -111,7 +111,7 @@ TEST_F(PointCommands, SaveConvertsByThePointsType) {
   test::LogCapture log(15);
   test::TestMachine m = run(b, log, [](test::TestMachine &t) { t.image().varRecord(0, 9).pointIndex = -2; });
   const double values[] = {0, double(0.1f), -3.0, 4464.0, 1.0, 2.0};
-  for (int32_t i = 1; i <= 5; ++i) EXPECT_EQ(points.value(i).value, values[i]) << "point " << i;
+  for (int32_t i = 1; i <= 5; ++i) EXPECT_EQ(double(points.value(i).value), values[i]) << "point " << i;
   EXPECT_EQ(points.value(2).status, 5u);
   EXPECT_EQ(test::recorded(m), (test::Recorded{4, 0, 0xFFFFFFFEu, 0}));
   const std::string save = p + ": Save var 0:0000";
@@ -167,7 +167,7 @@ TEST_F(PointCommands, SegmentIndexSelectsOrRefuses) {
     const bool loaded = works && std::string(k.mnemonic) == "load_points";
     EXPECT_EQ(m.cell(s1, 2).v.f64, loaded ? 2.5 : 9);
     EXPECT_EQ(m.globalCell(2).v.f64, loaded ? 10.0 : 0.0) << "timers move only with a load";
-    EXPECT_EQ(points.value(1).value, 2.5);
+    EXPECT_EQ(double(points.value(1).value), 2.5);
   }
 }
 

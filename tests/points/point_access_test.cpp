@@ -91,11 +91,11 @@ TEST_F(PointAccess, ValueWritesConvertByPointType) {
                {5, 0.1, double(0.1f)}};
   for (const auto &c : cases) {
     EXPECT_EQ(VmSetPointValue(m.get(), c.index, c.in), 1);
-    EXPECT_EQ(points.value(c.index).value, c.stored) << "point " << c.index << " value " << c.in;
+    EXPECT_EQ(double(points.value(c.index).value), c.stored) << "point " << c.index << " value " << c.in;
   }
   points.value(5).status = 0x80000000u;
   EXPECT_EQ(VmSetPointFieldValue(m.get(), 5, 44, 8.0), 0) << "bit 31 refuses value writes";
-  EXPECT_EQ(points.value(5).value, double(0.1f));
+  EXPECT_EQ(double(points.value(5).value), double(0.1f));
 }
 
 TEST_F(PointAccess, StatusWritesKeepTheProtectedBits) {
