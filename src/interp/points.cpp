@@ -49,6 +49,7 @@ void loadPoints(RunContext &ctx, const VmCommand &cmd) {
   // host's functions from looking like a math error in errno mode.
   const int savedErrno = errno;
   const PointTables tables = PointTables::of(*ctx.machine);
+  const bool trace = logEnabled(kLevelTrace);  // asked once per command, not per var
   forEachLinkedVar(ctx, VM_VAR_LOAD, [&](uint32_t k, uint32_t i, const VmVarRecord &record, VmCell &cell) {
     const int32_t p = record.pointIndex;
     const int32_t field = record.pointField;
@@ -68,7 +69,8 @@ void loadPoints(RunContext &ctx, const VmCommand &cmd) {
       case VM_TYPE_REAL: putReal(&cell, rules::toReal(value)); break;
       default: putDouble(&cell, value); break;
     }
-    logProgram(ctx.image, kLevelTrace, ": Load point %d field %d value %g to var %d:%05d - %s", int(p),
+    if (trace)
+      logProgram(ctx.image, kLevelTrace, ": Load point %d field %d value %g to var %d:%05d - %s", int(p),
                int(field), value, int(k), int(i), outcome(ok));
   });
   UpdateTimers(ctx.machine);
@@ -83,6 +85,7 @@ void savePoints(RunContext &ctx, const VmCommand &cmd) {
   }
   const int savedErrno = errno;
   const PointTables tables = PointTables::of(*ctx.machine);
+  const bool trace = logEnabled(kLevelTrace);
   forEachLinkedVar(ctx, VM_VAR_SAVE, [&](uint32_t k, uint32_t i, const VmVarRecord &record, VmCell &cell) {
     const int32_t p = record.pointIndex;
     const int32_t field = record.pointField;
@@ -102,7 +105,8 @@ void savePoints(RunContext &ctx, const VmCommand &cmd) {
     } else {
       ok = true;
     }
-    logProgram(ctx.image, kLevelTrace, ": Save var %d:%05d value %g to point %d field %d - %s", int(k),
+    if (trace)
+      logProgram(ctx.image, kLevelTrace, ": Save var %d:%05d value %g to point %d field %d - %s", int(k),
                int(i), value, int(p), int(field), outcome(ok));
   });
   errno = savedErrno;
