@@ -58,17 +58,8 @@ int32_t UpdateTimers(VmMachine *machine) {
 
 }  // namespace sicvm
 
+// Starts the machine's clock; timer values and running flags stay as they are.
 extern "C" SICVM_API int32_t VmInitTimers(VmMachine *machine) {
-  using namespace sicvm;
-  Image image = preparedImage(machine);
-  if (!image.ok()) return -1;
-  Word *flags = image.statusFlags();
-  if (*flags & VM_STATUS_TIMERS) {
-    logProgram(image, kLevelNotice, ": Timers already initialized\n");
-    return 0;
-  }
-  machine->lastClock = SysGetClockCounter();
-  *flags |= VM_STATUS_TIMERS;
-  logProgram(image, kLevelInfo, ": Timers init successful\n");
-  return 0;
+  return sicvm::oneTimeStep(machine, VM_STATUS_TIMERS, "Timers",
+                            [&](const sicvm::Image &) { machine->lastClock = SysGetClockCounter(); });
 }
