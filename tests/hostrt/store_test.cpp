@@ -329,7 +329,7 @@ TEST_F(StoreTest, HandleTableIsBoundedAndSharedByThreads) {
   EXPECT_EQ(_wingeterrno(), EMFILE);
   EXPECT_EQ(DboperLastMessage(), path_ + ": cannot open the store: 64 stores are open already");
 
-  // Four threads write through one handle and one through another at once.
+  // Four threads write at once, two through each of two handles.
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([h = handles[t % 2], t] {

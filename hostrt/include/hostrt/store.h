@@ -8,7 +8,8 @@
  *   (its generation bits change), so a stale handle fails with error 9.
  *   Every call may be made from any thread; calls on one store are
  *   serialised, and closing a store while another thread uses it waits for
- *   nothing: the store goes away when that call ends.
+ *   nothing: the store goes away when that call ends. A child process made
+ *   by fork must not use the stores of its parent; it opens its own.
  *
  * Durability
  *   The file is in write-ahead-log mode with synchronous=FULL: when a write
