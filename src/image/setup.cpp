@@ -11,11 +11,13 @@
 //    outside of SIC (0:%d)");
 //  - after the last block, the image is refused when its Machine Block
 //    overlaps any block other than the Replication Block, or when the Data
-//    Segment Table, the data segments and the Arrays Block overlap one
-//    another ("%s (%d:%d) overlaps %s (%d:%d)"). Set-up writes locations into
-//    those blocks and programs write into the others; a machine whose own
-//    fields could be overwritten could not keep its image in bounds.
+//    Segment Table, the data segments, the Arrays Block and the State Block
+//    overlap one another ("%s (%d:%d) overlaps %s (%d:%d)"). Set-up writes
+//    locations into the first three and resets the State Block, and programs
+//    write into the others; a machine whose own fields could be overwritten
+//    could not keep its image in bounds.
 #include <cstring>
+#include <iterator>
 
 #include "foundation/report.h"
 #include "hostrt/sys.h"
@@ -282,9 +284,12 @@ int32_t SetUp::overlaps(uint64_t segmentsSpan, uint32_t segmentVarTotal, uint64_
   };
   for (const Span &other : others)
     if (overlap(machine, other)) return refuse(machine, other);
-  if (overlap(table, segments)) return refuse(table, segments);
-  if (overlap(table, arrays)) return refuse(table, arrays);
-  if (overlap(segments, arrays)) return refuse(segments, arrays);
+  // Set-up writes locations into these blocks, and its final reset writes
+  // the State Block: none of them may overwrite another's.
+  const Span written[] = {table, segments, arrays, others[0]};
+  for (size_t i = 0; i < std::size(written); ++i)
+    for (size_t j = i + 1; j < std::size(written); ++j)
+      if (overlap(written[i], written[j])) return refuse(written[i], written[j]);
   return 0;
 }
 

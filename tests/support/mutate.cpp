@@ -29,26 +29,23 @@ void Mutator::mutate(std::vector<uint8_t> &image) {
   const VmHeader header = *reinterpret_cast<const VmHeader *>(image.data());
   int count = 1 + static_cast<int>(below(4));
   for (int i = 0; i < count; ++i) {
-    switch (below(7)) {
-      case 0:
-      case 1:  // a header field (offsets and counts, 124..199)
-        putWord(124 + 4 * below(19), interesting(size));
-        break;
-      case 2:  // a word of the data segments (counts, records)
-        putWord(header.segmentsOffset + 4 * below(64), below(3) == 0 ? interesting(size) : below(8));
-        break;
-      case 3:  // a word of the array records
-        putWord(header.arraysOffset + 4 * below(22), below(3) == 0 ? interesting(size) : below(8));
-        break;
-      case 4:  // a word of the code
-        putWord(header.codeOffset + 4 * below(11 * 8), below(2) == 0 ? interesting(size) : below(300));
-        break;
-      case 5:  // a random byte anywhere
-        image[below(size)] ^= static_cast<uint8_t>(1u << below(8));
-        break;
-      default:  // cut the image short
-        image.resize(image.size() - below(static_cast<uint32_t>(image.size()) / 8 + 1));
-        break;
+    // Each random draw is a statement of its own, so that every compiler
+    // draws in the same order and a seed means the same images everywhere.
+    uint32_t kind = below(7);
+    if (kind <= 1) {  // a header field (offsets and counts, 124..199)
+      uint32_t at = 124 + 4 * below(19);
+      putWord(at, interesting(size));
+    } else if (kind <= 4) {  // a word of the data segments, the array records or the code
+      const uint32_t bases[] = {header.segmentsOffset, header.arraysOffset, header.codeOffset};
+      const uint32_t spans[] = {64, 22, 88};
+      uint32_t at = bases[kind - 2] + 4 * below(spans[kind - 2]);
+      uint32_t value = below(3) == 0 ? interesting(size) : below(kind == 4 ? 300 : 8);
+      putWord(at, value);
+    } else if (kind == 5) {  // a random bit anywhere
+      uint32_t at = below(size);
+      image[at] ^= static_cast<uint8_t>(1u << below(8));
+    } else {  // cut the image short
+      image.resize(image.size() - below(static_cast<uint32_t>(image.size()) / 8 + 1));
     }
   }
 }
