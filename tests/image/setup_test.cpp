@@ -88,6 +88,10 @@ TEST(InitMachine, EachCheckFailsWithItsMessage) {
        [&](ImageBytes &i) { i.header().segmentTableOffset = lay.of(Block::Arrays) + 40; },
        "Data Segment Table (" + std::to_string(lay.of(Block::Arrays) + 40) + ":8) overlaps Arrays Block (" +
            off(Block::Arrays) + ":88)"},
+      {"state block over the data segments (its reset would clear var counts)",
+       [&](ImageBytes &i) { i.header().stateOffset = lay.of(Block::Segments) + 8; },
+       "Data Segments (" + off(Block::Segments) + ":104) overlaps State Block (" +
+           std::to_string(lay.of(Block::Segments) + 8) + ":24)"},
   };
   for (const Breakage &c : cases) {
     ImageBytes image{fullImage().build()};
