@@ -2,6 +2,8 @@
 #ifndef HOSTRT_HOSTRT_H
 #define HOSTRT_HOSTRT_H
 
+#include "hostrt/datetime.h"
+#include "hostrt/fmt.h"
 #include "hostrt/log.h"
 #include "hostrt/numbers.h"
 #include "hostrt/sys.h"
