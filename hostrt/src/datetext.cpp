@@ -36,6 +36,8 @@ class Output {
   void put(const char *text, size_t length) {
     for (size_t i = 0; i < length; ++i) put(text[i]);
   }
+  // Three letters for a run of three, the whole name for longer runs.
+  void name(const char *text, size_t run) { put(text, run == 3 ? 3 : std::strlen(text)); }
   void number(int64_t value, int minDigits) {
     char digits[32];
     const int n = std::snprintf(digits, sizeof digits, "%0*lld", minDigits,
@@ -69,16 +71,14 @@ bool field(Output &out, char letter, size_t count, bool afterHour, const DtCalen
       if (afterHour && count <= 2) {
         out.number(r.minute, width);
       } else if (count >= 3) {
-        const char *name = kMonthNames[r.month - 1];
-        out.put(name, count == 3 ? 3 : std::strlen(name));
+        out.name(kMonthNames[r.month - 1], count);
       } else {
         out.number(r.month, width);
       }
       return false;
     case 'd':
       if (count >= 3) {
-        const char *name = kWeekdayNames[r.dayOfWeek - 1];
-        out.put(name, count == 3 ? 3 : std::strlen(name));
+        out.name(kWeekdayNames[r.dayOfWeek - 1], count);
       } else {
         out.number(r.day, width);
       }

@@ -16,12 +16,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // DT day number on which a rule's date falls in `year`.
 int64_t ruleDay(int32_t kind, int32_t date, int64_t year) {
-  const int64_t newYear = dayFromCivil(year, 1, 1);
   switch (kind) {
     case TZ_RULE_JULIAN:  // February 29 is never counted: J60 is always March 1.
-      return newYear + date - 1 + (isLeapYear(year) && date >= 60 ? 1 : 0);
+      return dayFromCivil(year, 1, 1) + date - 1 + (isLeapYear(year) && date >= 60 ? 1 : 0);
     case TZ_RULE_DAY:
-      return newYear + date;
+      return dayFromCivil(year, 1, 1) + date;
     default: {  // TZ_RULE_MONTH, Mm.w.d
       const int month = date / 100;
       const int week = date / 10 % 10;

@@ -28,28 +28,13 @@ enum class RangeKind { Range, Pole, PoleWhenBaseZero };
 // Hands a math library error to VmMatherr as the runtime's hook would.
 void reportMathError(int errorNumber, RangeKind kind, double firstArgument);
 
-// Calls a one-argument math function and routes its domain or range error.
-template <RangeKind Kind = RangeKind::Range, class F>
-inline double checkedMath(F function, double x) {
+// Calls a math function of one or two arguments (the first one tells a pole
+// of pow) and routes its domain or range error.
+template <RangeKind Kind = RangeKind::Range, class F, class... Rest>
+inline double checkedMath(F function, double x, Rest... rest) {
   int saved = errno;
   errno = 0;
-  double result = function(x);
-  int e = errno;
-  if (e == 0) {
-    errno = saved;
-  } else if (e == EDOM || e == ERANGE) {
-    reportMathError(e, Kind, x);
-    if (g_fpeMode.load(std::memory_order_relaxed) == 0) errno = saved;
-  }
-  return result;
-}
-
-// The two-argument form (fmod, pow).
-template <RangeKind Kind = RangeKind::Range, class F>
-inline double checkedMath(F function, double x, double y) {
-  int saved = errno;
-  errno = 0;
-  double result = function(x, y);
+  double result = function(x, rest...);
   int e = errno;
   if (e == 0) {
     errno = saved;

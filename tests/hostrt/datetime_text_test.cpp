@@ -1,7 +1,6 @@
 // Date-time text: the locale record and the pattern formatter.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -21,17 +20,6 @@ std::string format(const char *pattern, double value, const void *locale = nullp
   return buffer;
 }
 
-TEST(FmtDateTime, LocaleRecordDefaults) {
-  unsigned char record[FMT_LOCALE_INFO_SIZE];
-  std::memset(record, 0xee, sizeof record);
-  ASSERT_EQ(FmtGetLocaleInfo(record), 0);
-  EXPECT_EQ(record[1], '-');
-  EXPECT_EQ(record[2], ':');
-  EXPECT_EQ(record[0], 0);
-  EXPECT_EQ(record[FMT_LOCALE_INFO_SIZE - 1], 0);
-  EXPECT_EQ(FmtGetLocaleInfo(nullptr), -1);
-}
-
 TEST(FmtDateTime, PatternLetters) {
   const double t = dt(2024, 3, 5, 7, 8, 9, 45);  // a Tuesday
   const struct {
@@ -45,36 +33,33 @@ TEST(FmtDateTime, PatternLetters) {
       {"hh:nn:ss.zzz z", t, "07:08:09.045 45"},
       {"mm hh mm", t, "03 07 08"},
       {"mmm mmmm ddd dddd", t, "Mar March Tue Tuesday"},
-      {"\"yyyy\" 'mm' yyyy", t, "yyyy mm 2024"},
-      {"yyyy-mm-ddThh:nn", t, "2024-03-05T07:08"},
+      {"\"yyyy\" 'mm' yyyy-mm-ddThh", t, "yyyy mm 2024-03-05T07"},
       {"yyyy/mm/dd", dt(1, 1, 1), "0001-01-01"},
-      {"yyyy yy", dt(0, 12, 31), "0000 00"},
       {"yyyy yy", dt(-1, 6, 1), "-0001 99"},
       {"yyyy/mm/dd hh:nn:ss", -0.25, "1899-12-29 18:00:00"},
-      {"yyyy/mm/dd hh:nn:ss.zzz", 2958466.0 - 1.0 / 86400000, "9999-12-31 23:59:59.999"},
+      {"yyyy/mm/dd hh:nn:ss.zzz", 2958466.0 - dttest::kMs, "9999-12-31 23:59:59.999"},
       {"'open", t, "open"},
   };
   for (const auto &c : cases) EXPECT_EQ(format(c.pattern, c.value), c.expected) << c.pattern;
 }
 
 TEST(FmtDateTime, SeparatorsComeFromTheRecord) {
-  FmtLocaleInfo locale;
-  FmtGetLocaleInfo(&locale);
-  locale.dateSeparator = '.';
-  locale.timeSeparator = '\0';
-  EXPECT_EQ(format("dd/mm/yyyy hh:mm", dt(2024, 12, 24, 18, 30), &locale), "24.12.2024 1830");
+  unsigned char record[FMT_LOCALE_INFO_SIZE];
+  std::memset(record, 0xee, sizeof record);
+  ASSERT_EQ(FmtGetLocaleInfo(record), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(record), 3), std::string("\0-:", 3));
+  record[1] = '.';
+  record[2] = '\0';
+  EXPECT_EQ(format("dd/mm/yyyy hh:mm", dt(2024, 12, 24, 18, 30), record), "24.12.2024 1830");
+  EXPECT_EQ(FmtGetLocaleInfo(nullptr), -1);
 }
 
 TEST(FmtDateTime, CutsToTheBufferAndRefusesBadArguments) {
   const double t = dt(2024, 3, 5, 7, 8, 9);
-  char buffer[8];
-  std::memset(buffer, 'x', sizeof buffer);
+  char buffer[8] = "xxxxxxx";
   EXPECT_EQ(FmtDateTimeToStrEx(buffer, 5, "yyyy/mm/dd", t, nullptr), 4);
   EXPECT_STREQ(buffer, "2024");
   EXPECT_EQ(buffer[5], 'x');
-  EXPECT_EQ(FmtDateTimeToStrEx(buffer, 1, "yyyy", t, nullptr), 0);
-  EXPECT_STREQ(buffer, "");
-
   const struct {
     char *buffer;
     int32_t size;
@@ -83,7 +68,7 @@ TEST(FmtDateTime, CutsToTheBufferAndRefusesBadArguments) {
   } bad[] = {{nullptr, 8, "yyyy", t},
              {buffer, 0, "yyyy", t},
              {buffer, 8, nullptr, t},
-             {buffer, 8, "yyyy", NAN},
+             {buffer, 8, "yyyy", dttest::kNaN},
              {buffer, 8, "yyyy", 1e12}};
   for (const auto &c : bad) {
     std::strcpy(buffer, "before");

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -32,12 +31,13 @@ TEST(TzRule, ParsesIntoTheDocumentedWords) {
   } cases[] = {
       {"UTC0", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
       {"<+0330>-3:30", {0, 12600, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"<-03>3", {0, -10800, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
       {kCet, {1, 3600, 7200, TZ_RULE_MONTH, 350, 7200, TZ_RULE_MONTH, 1050, 10800, 0, 0}},
-      {"EST5EDT", {1, -18000, -14400, TZ_RULE_MONTH, 320, 7200, TZ_RULE_MONTH, 1110, 7200, 0, 0}},
-      {"IST-1GMT0,M10.5.0,M3.5.0/1", {1, 3600, 0, TZ_RULE_MONTH, 1050, 7200, TZ_RULE_MONTH, 350, 3600, 0, 0}},
-      {"NZST-12:00:00NZDT-13:00:00,M9.5.0,M4.1.0/3", {1, 43200, 46800, 3, 950, 7200, 3, 410, 10800, 0, 0}},
-      {"XXX3YYY,J60/-1:30,300/167", {1, -10800, -7200, TZ_RULE_JULIAN, 60, -5400, TZ_RULE_DAY, 300, 601200, 0, 0}},
+      {"EST5EDT", {1, -18000, -14400, 3, 320, 7200, 3, 1110, 7200, 0, 0}},
+      {"IST-1GMT0,M10.5.0,M3.5.0/1", {1, 3600, 0, 3, 1050, 7200, 3, 350, 3600, 0, 0}},
+      {"NZST-12:00:00NZDT-13:00:00,M9.5.0,M4.1.0/3", {1, 43200, 46800, 3, 950, 7200, 3, 410,
+                                                      10800, 0, 0}},
+      {"<-03>3<-02>,J60/-1:30,300/167", {1, -10800, -7200, TZ_RULE_JULIAN, 60, -5400,
+                                         TZ_RULE_DAY, 300, 601200, 0, 0}},
   };
   for (const auto &c : cases) {
     TzZoneRecord z;
@@ -49,30 +49,28 @@ TEST(TzRule, ParsesIntoTheDocumentedWords) {
 }
 
 TEST(TzRule, RefusesIncompleteOrOutOfRangeText) {
-  for (const char *text : {"", "UTC", "CE-1", "CET-25", "CET-1:60", "CET-1CEST,M3.5.0", "CET-1CEST,M13.1.0,M10.5.0",
-                           "CET-1CEST,M3.6.0,M10.5.0", "CET-1CEST,M3.5.7,M10.5.0", "CET-1CEST,J0,J365",
-                           "CET-1CEST,366,0", "CET-1CEST,M3.5.0/168,M10.5.0", "UTC0x", "<+03>", "<ab>-3",
-                           "<+03-3"}) {
+  for (const char *text :
+       {"", "UTC", "CE-1", "CET-25", "CET-1:60", "CET-1CEST,M3.5.0", "CET-1CEST,M13.1.0,M10.5.0",
+        "CET-1CEST,M3.6.0,M10.5.0", "CET-1CEST,M3.5.7,M10.5.0", "CET-1CEST,J0,J365",
+        "CET-1CEST,366,0", "CET-1CEST,M3.5.0/168,M10.5.0", "UTC0x", "<+03>", "<ab>-3", "<+03-3"}) {
     TzZoneRecord z;
     std::memset(&z, 0x7f, sizeof z);
+    const TzZoneRecord zero{};
     _winseterrno(0);
     EXPECT_EQ(TzParseTimeZone(text, &z), -1) << text;
     EXPECT_EQ(_wingeterrno(), 22) << text;
-    const TzZoneRecord zero{};
     EXPECT_EQ(0, std::memcmp(&z, &zero, sizeof z)) << text;
   }
 }
 
 TEST(TzRule, ValidatorNamesTheFirstBadWord) {
-  const TzZoneRecord cet = zone(kCet);
   const struct {
     int word;
-    int32_t value;
-    int32_t expected;
-  } cases[] = {{0, 2, 1},    {1, 90000, 2}, {2, -90000, 3}, {3, 0, 4},      {4, 1350, 5}, {4, 360, 5},
-               {5, 605000, 6}, {6, 4, 7},   {7, 366, 8},    {8, -605000, 9}, {9, 1, 10},  {10, -1, 11}};
+    int32_t value, expected;
+  } cases[] = {{0, 2, 1},     {2, -90000, 3}, {4, 1350, 5}, {4, 360, 5},
+               {6, 4, 7},     {8, -605000, 9}, {10, -1, 11}};
   for (const auto &c : cases) {
-    TzZoneRecord z = cet;
+    TzZoneRecord z = zone(kCet);
     (&z.hasDst)[c.word] = c.value;
     EXPECT_EQ(TzValidateTimeZone(&z), c.expected) << "word " << c.word;
   }
@@ -89,31 +87,21 @@ TEST(TzConvert, UtcToLocalAroundChanges) {
     double utc, local;
     int32_t dst;
   } cases[] = {
-      {"UTC0", dt(2024, 6, 1, 12), dt(2024, 6, 1, 12), 0},
       {"<+0330>-3:30", dt(2024, 6, 1), dt(2024, 6, 1, 3, 30), 0},
-      {kCet, dt(2024, 1, 15, 12), dt(2024, 1, 15, 13), 0},
       {kCet, dt(2024, 3, 31, 0, 59, 59, 999), dt(2024, 3, 31, 1, 59, 59, 999), 0},
       {kCet, dt(2024, 3, 31, 1), dt(2024, 3, 31, 3), 1},
       {kCet, dt(2024, 10, 27, 0, 59, 59, 999), dt(2024, 10, 27, 2, 59, 59, 999), 1},
       {kCet, dt(2024, 10, 27, 1), dt(2024, 10, 27, 2), 0},
-      {kUsEastern, dt(2024, 3, 10, 6, 59, 59), dt(2024, 3, 10, 1, 59, 59), 0},
       {kUsEastern, dt(2024, 3, 10, 7), dt(2024, 3, 10, 3), 1},
-      {kUsEastern, dt(2024, 11, 3, 5, 59, 59), dt(2024, 11, 3, 1, 59, 59), 1},
       {kUsEastern, dt(2024, 11, 3, 6), dt(2024, 11, 3, 1), 0},
       {kSydney, dt(2024, 1, 15), dt(2024, 1, 15, 11), 1},
-      {kSydney, dt(2024, 4, 6, 15, 59, 59), dt(2024, 4, 7, 2, 59, 59), 1},
       {kSydney, dt(2024, 4, 6, 16), dt(2024, 4, 7, 2), 0},
-      {kSydney, dt(2024, 7, 1), dt(2024, 7, 1, 10), 0},
-      {kSydney, dt(2024, 10, 5, 15, 59, 59), dt(2024, 10, 6, 1, 59, 59), 0},
       {kSydney, dt(2024, 10, 5, 16), dt(2024, 10, 6, 3), 1},
       {kSydney, dt(2024, 12, 31, 13), dt(2025, 1, 1), 1},
       // J60 is March 1 in every year; zero-based 59 is February 29 in a leap year.
-      {"AAA0BBB,J60/0,J300/0", dt(2024, 2, 29, 23, 59, 59), dt(2024, 2, 29, 23, 59, 59), 0},
-      {"AAA0BBB,J60/0,J300/0", dt(2024, 3, 1), dt(2024, 3, 1, 1), 1},
-      {"AAA0BBB,59/0,300/0", dt(2024, 2, 28, 23, 59, 59), dt(2024, 2, 28, 23, 59, 59), 0},
+      {"AAA0BBB,J60/0,J300/0", dt(2024, 2, 29, 23, 59), dt(2024, 2, 29, 23, 59), 0},
       {"AAA0BBB,59/0,300/0", dt(2024, 2, 29), dt(2024, 2, 29, 1), 1},
       // Daylight saving all year, across the new year included.
-      {"EST5EDT,0/0,J365/25", dt(2024, 1, 1, 4, 30), dt(2024, 1, 1, 0, 30), 1},
       {"EST5EDT,0/0,J365/25", dt(2025, 1, 1, 3, 59, 59), dt(2024, 12, 31, 23, 59, 59), 1},
       {"EST5EDT,0/0,J365/25", dt(2025, 1, 1, 4), dt(2025, 1, 1), 1},
   };
@@ -122,7 +110,6 @@ TEST(TzConvert, UtcToLocalAroundChanges) {
     int32_t flag = -1;
     EXPECT_EQ(DtUtcTimeToTzTime(c.utc, &z, &flag), c.local) << c.rule << " at " << c.utc;
     EXPECT_EQ(flag, c.dst) << c.rule << " at " << c.utc;
-    EXPECT_EQ(DtUtcTimeToTzTime(c.utc, &z, nullptr), c.local);
   }
 }
 
@@ -135,7 +122,6 @@ TEST(TzConvert, LocalToUtcResolvesGapsAndOverlaps) {
       {kCet, dt(2024, 3, 31, 2, 30), dt(2024, 3, 31, 1, 30)},    // gap: reads 03:30 CEST
       {kCet, dt(2024, 10, 27, 2, 30), dt(2024, 10, 27, 0, 30)},  // overlap: first 02:30
       {kUsEastern, dt(2024, 3, 10, 2, 30), dt(2024, 3, 10, 7, 30)},
-      {kUsEastern, dt(2024, 11, 3, 1, 30), dt(2024, 11, 3, 5, 30)},
       {kSydney, dt(2024, 10, 6, 2, 30), dt(2024, 10, 5, 16, 30)},
       {kSydney, dt(2024, 4, 7, 2, 30), dt(2024, 4, 6, 15, 30)},
       {"IST-1GMT0,M10.5.0,M3.5.0/1", dt(2024, 3, 31, 1, 30), dt(2024, 3, 31, 1, 30)},  // gap
@@ -170,128 +156,100 @@ TEST(TzConvert, RoundTripThroughAYear) {
 TEST(TzConvert, RefusesBadArguments) {
   TzZoneRecord bad = zone(kCet);
   bad.reserved9 = 1;
-  const TzZoneRecord utc{};
   int32_t flag = 5;
-  const TzZoneRecord *zones[] = {nullptr, &bad};
-  for (const TzZoneRecord *z : zones) {
-    _winseterrno(0);
-    EXPECT_TRUE(std::isnan(DtUtcTimeToTzTime(1000.0, z, &flag)));
-    EXPECT_EQ(flag, 0);
-    EXPECT_TRUE(std::isnan(DtTzTimeToUtcTime(1000.0, z, 0)));
-    EXPECT_EQ(_wingeterrno(), 22);
-  }
-  EXPECT_TRUE(std::isnan(DtUtcTimeToTzTime(NAN, &utc, nullptr)));
+  EXPECT_TRUE(std::isnan(DtUtcTimeToTzTime(1000.0, &bad, &flag)));
+  EXPECT_EQ(flag, 0);
+  EXPECT_TRUE(std::isnan(DtTzTimeToUtcTime(1000.0, nullptr, 0)));
+  const TzZoneRecord utc{};
   EXPECT_TRUE(std::isnan(DtTzTimeToUtcTime(1000.0, &utc, 1)));
 }
 
-// Builds a TZif file of the given version with one transition and `footer`.
+std::string be32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+// A TZif file of the given version ('\0' = 1) with one transition, one leap
+// second, two types and `footer`.
 std::string tzif(char version, const std::string &footer) {
-  auto be32 = [](uint32_t v) {
-    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                       static_cast<char>(v)};
-  };
-  auto header = [&](char v) {
-    // isutcnt, isstdcnt, leapcnt, timecnt, typecnt, charcnt
-    return std::string("TZif") + v + std::string(15, '\0') + be32(1) + be32(1) + be32(1) + be32(1) + be32(2) +
-           be32(9);
-  };
-  const std::string types = be32(3600) + '\0' + '\0' + be32(7200) + '\1' + '\4' + std::string("CET\0CEST\0", 9);
-  std::string file = header(version) + be32(0x12345678) + '\1' + types + be32(1) + be32(0) + '\0' + '\0';
+  // isutcnt, isstdcnt, leapcnt, timecnt, typecnt, charcnt
+  const std::string counts = be32(1) + be32(1) + be32(1) + be32(1) + be32(2) + be32(9);
+  const std::string head = std::string("TZif") + version + std::string(15, '\0') + counts;
+  const std::string types = be32(3600) + std::string(2, '\0') + be32(7200) + "\1\4" +
+                            std::string("CET\0CEST\0", 9);
+  std::string file = head + be32(0x12345678) + '\1' + types + be32(1) + be32(0) + std::string(2, '\0');
   if (version == '\0') return file;
-  file += header(version) + std::string(4, '\0') + be32(0x12345678) + '\1' + types + std::string(8, '\0') +
-          be32(0) + '\0' + '\0';
+  file += head + be32(0) + be32(0x12345678) + '\1' + types + std::string(8, '\0') + be32(0) +
+          std::string(2, '\0');
   return file + '\n' + footer + '\n';
 }
 
 class TzSystem : public testing::Test {
  protected:
   void SetUp() override {
-    saveEnv("TZ", tz_);
-    saveEnv("TZDIR", tzdir_);
     char pattern[] = "/tmp/hostrt-tz-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    setenv("TZDIR", dir_.c_str(), 1);
   }
   void TearDown() override {
-    restoreEnv("TZ", tz_);
-    restoreEnv("TZDIR", tzdir_);
+    setenv("TZ", "UTC", 1);  // the test suite's own setting
+    unsetenv("TZDIR");
     for (const std::string &f : files_) unlink(f.c_str());
     rmdir(dir_.c_str());
   }
   std::string write(const std::string &name, const std::string &bytes) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    files_.push_back(path);
-    return path;
+    files_.push_back(dir_ + "/" + name);
+    std::ofstream(files_.back(), std::ios::binary) << bytes;
+    return files_.back();
   }
-  // Loads the system zone with TZ set to `value`; returns the result.
-  int32_t load(const char *value, TzZoneRecord &z) {
-    setenv("TZ", value, 1);
+  // The system zone with TZ set to `value`, as the result and *z.
+  int32_t load(const std::string &value, TzZoneRecord &z) {
+    setenv("TZ", value.c_str(), 1);
     std::memset(&z, 0x7f, sizeof z);
     return TzGetSystemTimeZone(&z);
   }
   std::string dir_;
-
- private:
-  static void saveEnv(const char *name, std::string &slot) {
-    const char *v = std::getenv(name);
-    slot = v != nullptr ? v : std::string(1, '\0');
-  }
-  static void restoreEnv(const char *name, const std::string &slot) {
-    if (slot == std::string(1, '\0')) {
-      unsetenv(name);
-    } else {
-      setenv(name, slot.c_str(), 1);
-    }
-  }
-  std::string tz_, tzdir_;
   std::vector<std::string> files_;
 };
 
 TEST_F(TzSystem, ReadsRulesAndZoneFileFooters) {
   const TzZoneRecord cet = zone(kCet);
+  const TzZoneRecord tehran = zone("<+0330>-3:30");
   const TzZoneRecord zero{};
   const std::string v2 = write("Berlin", tzif('2', kCet));
-  const std::string v3 = write("v3", tzif('3', "<+0330>-3:30"));
-  const std::string path = ":" + v2;
-  setenv("TZDIR", dir_.c_str(), 1);
+  const std::string v3 = write("Tehran", tzif('3', "<+0330>-3:30"));
   const struct {
-    const char *tz;
+    std::string tz;
     const TzZoneRecord *expected;
-  } cases[] = {{kCet, &cet}, {v2.c_str(), &cet}, {path.c_str(), &cet}, {"Berlin", &cet},
-               {"", &zero},  {"UTC", &zero},     {":Etc/UTC", &zero}};
+  } cases[] = {{kCet, &cet},  {v2, &cet},     {":" + v2, &cet},       {"Berlin", &cet},
+               {v3, &tehran}, {"", &zero},    {"UTC", &zero},         {":Etc/UTC", &zero}};
   for (const auto &c : cases) {
     TzZoneRecord z;
     EXPECT_EQ(load(c.tz, z), 0) << c.tz;
     EXPECT_EQ(0, std::memcmp(&z, c.expected, sizeof z)) << c.tz;
   }
-  TzZoneRecord z;
-  ASSERT_EQ(load(v3.c_str(), z), 0);
-  EXPECT_EQ(z.stdOffset, 12600);
 }
 
 TEST_F(TzSystem, RefusesUnreadableAndUnsupportedZones) {
   std::string truncated = tzif('2', kCet);
   truncated.resize(truncated.size() - 10);
-  std::string corrupt = tzif('2', kCet);
-  corrupt[corrupt.find("TZif", 4)] = 'X';  // the second header's magic
+  std::string noSecondHeader = tzif('2', kCet);
+  noSecondHeader[noSecondHeader.find("TZif", 4)] = 'X';
   std::string badCount = tzif('2', kCet);
   badCount[35] = 2;  // timecnt 2 in the first header
-  const std::string files[] = {
-      write("v1", tzif('\0', "")), write("empty", tzif('2', "")), write("notarule", tzif('2', "Nonsense")),
-      write("short", truncated),   write("nohead", "TZjf2"),       write("count", badCount),
-      write("bad", corrupt)};
-  setenv("TZDIR", dir_.c_str(), 1);
-  std::vector<std::string> values(std::begin(files), std::end(files));
-  values.push_back(dir_ + "/missing");
-  write("ok", tzif('2', kCet));  // readable, but only through a name that climbs out of TZDIR
-  values.push_back("../" + dir_.substr(dir_.rfind('/') + 1) + "/ok");
-  values.push_back("Garbage!");
+  write("ok", tzif('2', kCet));  // readable, but not through a name that climbs out of TZDIR
+  const std::string values[] = {
+      write("v1", tzif('\0', "")),   write("empty", tzif('2', "")),
+      write("rule", tzif('2', "Nonsense")), write("short", truncated),
+      write("magic", "TZjf2"),         write("head", noSecondHeader),
+      write("count", badCount),        dir_ + "/missing",
+      "../" + dir_.substr(dir_.rfind('/') + 1) + "/ok", "Garbage!"};
   for (const std::string &value : values) {
     TzZoneRecord z;
-    _winseterrno(0);
-    EXPECT_EQ(load(value.c_str(), z), -1) << value;
     const TzZoneRecord zero{};
+    _winseterrno(0);
+    EXPECT_EQ(load(value, z), -1) << value;
     EXPECT_EQ(0, std::memcmp(&z, &zero, sizeof z)) << value;
     EXPECT_EQ(_wingeterrno(), 22) << value;
   }

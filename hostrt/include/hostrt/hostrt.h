@@ -6,6 +6,8 @@
 #include "hostrt/fmt.h"
 #include "hostrt/log.h"
 #include "hostrt/numbers.h"
+#include "hostrt/points.h"
+#include "hostrt/store.h"
 #include "hostrt/sys.h"
 
 #endif

@@ -1,0 +1,20 @@
+// Subcommands of the sicvm tool and its exit statuses.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sicvm::tool {
+
+// Exit statuses shared by the subcommands.
+enum ExitStatus {
+  kExitOk = 0,
+  kExitUsage = 1,      // bad arguments, unreadable file
+  kExitSetUp = 2,      // VmInitMachine refused the image
+  kExitVerify = 3,     // a verifier found errors
+  kExitRunError = 4,   // a run stopped with a fatal error
+};
+
+int infoCommand(const std::vector<std::string> &args);
+
+}  // namespace sicvm::tool

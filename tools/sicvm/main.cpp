@@ -1,0 +1,40 @@
+// sicvm: command-line front end of the library.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace {
+
+struct Subcommand {
+  const char *name;
+  const char *summary;
+  int (*run)(const std::vector<std::string> &);
+};
+
+const Subcommand kSubcommands[] = {
+    {"info", "set an image up and print its header and set-up log", sicvm::tool::infoCommand},
+};
+
+void usage(FILE *out) {
+  std::fprintf(out, "usage: sicvm SUBCOMMAND [OPTIONS] ...\n\nSubcommands:\n");
+  for (const Subcommand &s : kSubcommands) std::fprintf(out, "  %-8s %s\n", s.name, s.summary);
+  std::fprintf(out, "\n'sicvm SUBCOMMAND --help' describes a subcommand's options.\n");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    usage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? sicvm::tool::kExitUsage : sicvm::tool::kExitOk;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Subcommand &s : kSubcommands)
+    if (std::strcmp(argv[1], s.name) == 0) return s.run(args);
+  std::fprintf(stderr, "sicvm: unknown subcommand '%s'\n", argv[1]);
+  usage(stderr);
+  return sicvm::tool::kExitUsage;
+}
