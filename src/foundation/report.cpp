@@ -1,6 +1,7 @@
 // Program messages and error reports.
 #include "foundation/report.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
@@ -8,13 +9,16 @@ namespace sicvm {
 namespace {
 
 // Formats the program prefix, then `head` (already formatted), then the
-// message text with its arguments, and logs the whole line once.
+// message text with its arguments, and logs the whole line once. Writing the
+// log must not disturb errno, which carries math errors in errno mode.
 void emit(const Image &image, int level, const char *head, const char *format, va_list args) {
+  int savedErrno = errno;
   char text[LOG_MESSAGE_MAX];
   std::vsnprintf(text, sizeof text, format, args);
   char name[VM_PROGRAM_NAME_SIZE];
   LogPrintf(level, "Program \"%s\" (%d)%s%s", image.programName(name), image.programNumber(), head,
             text);
+  errno = savedErrno;
 }
 
 }  // namespace

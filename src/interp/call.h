@@ -21,7 +21,7 @@ inline constexpr uint32_t kTypeStack = 1;  // parameters on the param stack; any
 void callLibrary(RunContext &ctx, VmCommand &cmd);
 
 template <uint16_t Code>
-inline void exec(RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   static_assert(Code == op("call"));
   const uint32_t callClass = cmd.src1.v.w[1] & kClassMask;
   if (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT)

@@ -25,7 +25,7 @@ inline uint32_t byDifference(double d) { return d == 0.0 ? kEqual : d < 0.0 ? kL
 inline uint32_t bySign(int32_t r) { return r == 0 ? kEqual : r < 0 ? kLess : kGreater; }
 
 template <uint16_t Code>
-inline void exec(RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr uint8_t T = kCommands[Code].src1Type;
   const VmCell *x = src1(ctx, cmd);
   if (!x) return;

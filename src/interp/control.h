@@ -33,7 +33,7 @@ inline bool condition(uint32_t flags) {
 }
 
 template <uint16_t Code>
-inline void exec(RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   if constexpr (Code == op("nop") || Code == op("comment") || Code == op("code_version")) {
     ctx.next();
   } else if constexpr (Code == op("mov")) {

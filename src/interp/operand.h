@@ -33,9 +33,10 @@ inline uint8_t kindOf(const VmCommand &cmd) {
 
 // The cell of operand W, or null after raising error 110.
 template <unsigned W>
-inline VmCell *resolve(const RunContext &ctx, VmCommand &cmd) {
+[[gnu::always_inline]] inline VmCell *resolve(const RunContext &ctx, VmCommand &cmd) {
   VmCell &operand = operandOf<W>(cmd);
-  if (kindOf<W>(cmd) != VM_KIND_VAR) return &operand;
+  // Programs name variables far more often than they embed constants.
+  if (__builtin_expect(kindOf<W>(cmd) != VM_KIND_VAR, 0)) return &operand;
   const uint32_t s = operand.v.w[0];
   const uint32_t n = operand.v.w[1];
   VmCell *cell = ctx.varCell(s, n);
@@ -43,9 +44,25 @@ inline VmCell *resolve(const RunContext &ctx, VmCommand &cmd) {
   return cell;
 }
 
-inline VmCell *src1(const RunContext &ctx, VmCommand &cmd) { return resolve<kSrc1>(ctx, cmd); }
-inline VmCell *src2(const RunContext &ctx, VmCommand &cmd) { return resolve<kSrc2>(ctx, cmd); }
-inline VmCell *dst(const RunContext &ctx, VmCommand &cmd) { return resolve<kDst>(ctx, cmd); }
+[[gnu::always_inline]] inline VmCell *src1(const RunContext &ctx, VmCommand &cmd) { return resolve<kSrc1>(ctx, cmd); }
+[[gnu::always_inline]] inline VmCell *src2(const RunContext &ctx, VmCommand &cmd) { return resolve<kSrc2>(ctx, cmd); }
+[[gnu::always_inline]] inline VmCell *dst(const RunContext &ctx, VmCommand &cmd) { return resolve<kDst>(ctx, cmd); }
+
+// The operands of a computing command: SRC1, SRC2 (two-operand commands
+// only) and DST, resolved in that order; false after error 110.
+struct Operands {
+  const VmCell *x = nullptr;
+  const VmCell *y = nullptr;
+  VmCell *d = nullptr;
+};
+template <bool Binary>
+[[gnu::always_inline]] inline bool resolveOperands(const RunContext &ctx, VmCommand &cmd, Operands &o) {
+  if (!(o.x = src1(ctx, cmd))) return false;
+  if constexpr (Binary) {
+    if (!(o.y = src2(ctx, cmd))) return false;
+  }
+  return (o.d = dst(ctx, cmd)) != nullptr;
+}
 
 // ---- Typed access to a value field, at the width of its type ----
 // Fields may sit at any byte offset; the packed VmValue members read and

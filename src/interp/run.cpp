@@ -111,20 +111,28 @@ void run(RunContext &ctx, bool singleStep) {
 #define VM_BREAK break
 #endif
 
+  // Facts that stay the same for the whole run, in locals so that they stay
+  // in registers (ctx itself lives in memory: the error paths take it).
+  VmCommand *const code = ctx.code;
+  const uint32_t commandCount = ctx.commandCount;
+  const int32_t commandLimit = ctx.commandLimit;
+  SignedWord *const errorCode = ctx.errorCode;
+  Word *const runStatus = ctx.runStatus;
+
   for (;;) {
     mathWord.clear();
-    if (__builtin_expect(ctx.pc >= ctx.commandCount || ctx.commandsRun > ctx.commandLimit, 0)) {
+    if (__builtin_expect(ctx.pc >= commandCount || ctx.commandsRun > commandLimit, 0)) {
       stepRefused(ctx);
       return;
     }
-    if (__builtin_expect(isFatal(*ctx.errorCode), 0)) {
-      *ctx.runStatus = VM_STOPPED;
+    if (__builtin_expect(isFatal(*errorCode), 0)) {
+      *runStatus = VM_STOPPED;
       return;
     }
-    VmCommand &cmd = ctx.code[ctx.pc];
+    VmCommand &cmd = code[ctx.pc];
     const uint32_t word = cmd.code;
     if (__builtin_expect(static_cast<int32_t>(word) < 0, 0)) {
-      *ctx.runStatus = VM_END_MARKER;
+      *runStatus = VM_END_MARKER;
       return;
     }
 
@@ -152,14 +160,14 @@ void run(RunContext &ctx, bool singleStep) {
   L_executed:
 #endif
     const int32_t math = mathWord.read();
-    const bool fatal = isFatal(*ctx.errorCode);
-    if (__builtin_expect((math != 0) | fatal | singleStep | (*ctx.runStatus != VM_RUNNING), 0)) {
+    const bool fatal = isFatal(*errorCode);
+    if (__builtin_expect((math != 0) | fatal | singleStep | (*runStatus != VM_RUNNING), 0)) {
       if (math != 0) mathError(ctx, math);
-      if (!isFatal(*ctx.errorCode)) {
+      if (!isFatal(*errorCode)) {
         countCommand(ctx);
         if (singleStep) return;
       }
-      if (*ctx.runStatus != VM_RUNNING) return;
+      if (*runStatus != VM_RUNNING) return;
       continue;
     }
     countCommand(ctx);

@@ -21,10 +21,12 @@
 // ctx.next(). The loop reads the error record after every command, so a
 // handler never reports anything through its return.
 //
-//   Operands        ctx.src1(cmd), ctx.src2(cmd), ctx.dst(cmd)  (operand.h):
+//   Operands        src1(ctx, cmd), src2(ctx, cmd), dst(ctx, cmd)  (operand.h):
 //                   the value cell of the operand, or null after fatal error
 //                   110 has been raised. Resolve in the order SRC1, SRC2, DST
-//                   and return at the first null.
+//                   and return at the first null. getInt/putInt and their
+//                   kin (operand.h) read and write a value field at the
+//                   width of its type.
 //   Plain numbers   cmd.src1.v.w[0] is SRC1 word 1, cmd.src1.v.w[1] word 2,
 //                   cmd.src2.v.w[0] SRC2 word 1; recordByte(cmd, 24..26) for
 //                   the first/NIN/NOUT bytes of a call.
@@ -144,7 +146,7 @@ class RunContext {
   // The record of var n of segment slot s, or null when s is not 0 or 1, the
   // slot is empty, n is not below the var count or the record is not inside
   // the image.
-  VmVarRecord *varRecord(uint32_t s, uint32_t n) const noexcept {
+  [[gnu::always_inline]] VmVarRecord *varRecord(uint32_t s, uint32_t n) const noexcept {
     if (s > 1) return nullptr;
     const SegmentSlot slot = segment[s];
     if (n >= slot.capacity || n >= loadWord(base + slot.location)) return nullptr;
@@ -152,13 +154,13 @@ class RunContext {
   }
   // The value cell at a location read from the image, or null when it is
   // not inside the image.
-  VmCell *cellAt(uint32_t location) const noexcept {
+  [[gnu::always_inline]] VmCell *cellAt(uint32_t location) const noexcept {
     return uint64_t(location) - VM_HEADER_SIZE <= cellSpan ? reinterpret_cast<VmCell *>(base + location)
                                                           : nullptr;
   }
   // The value cell of var n of segment slot s, or null (see varRecord; also
   // null when the record's cell location is not inside the image).
-  VmCell *varCell(uint32_t s, uint32_t n) const noexcept {
+  [[gnu::always_inline]] VmCell *varCell(uint32_t s, uint32_t n) const noexcept {
     const VmVarRecord *record = varRecord(s, n);
     return record ? cellAt(record->cell) : nullptr;
   }
