@@ -1,6 +1,7 @@
 // The check that the exports taking a machine share.
 #pragma once
 
+#include "foundation/report.h"
 #include "image/image.h"
 
 namespace sicvm {
@@ -8,5 +9,25 @@ namespace sicvm {
 // The image of a machine whose set-up reached its State Block; !ok() after
 // setting the host error number to 22 for a null machine or any other.
 Image preparedImage(VmMachine *machine) noexcept;
+
+// A set-up step done once per image, marked by `bit` in statusFlags (which
+// neither a reset nor a second set-up clears): when the bit is set, logs
+// "<what> already initialized" at level 5 and does nothing; otherwise runs
+// step(image), sets the bit and logs "<what> init successful" at level 10.
+// Returns 0; -1 with host error number 22 for a null machine.
+template <class Step>
+int32_t oneTimeStep(VmMachine *machine, uint32_t bit, const char *what, Step step) {
+  Image image = preparedImage(machine);
+  if (!image.ok()) return -1;
+  Word *flags = image.statusFlags();
+  if (*flags & bit) {
+    logProgram(image, kLevelNotice, ": %s already initialized\n", what);
+    return 0;
+  }
+  step(image);
+  *flags |= bit;
+  logProgram(image, kLevelInfo, ": %s init successful\n", what);
+  return 0;
+}
 
 }  // namespace sicvm

@@ -23,13 +23,15 @@ int32_t UpdateTimers(VmMachine *machine) {
   const int64_t distance = static_cast<int32_t>(now - machine->lastClock);
   machine->lastClock = now;
   const double elapsed = static_cast<double>(std::llabs(distance));
+  const bool trace = logEnabled(kLevelTrace);  // asked once per update, not per timer
 
   forEachSegmentVar(image, [&](uint32_t k, uint32_t i, const VmVarRecord &record) {
     if (record.type != VM_TYPE_TIME) return;
     VmCell *cell = image.varCell(&record);
     if (cell == nullptr || !(cell->flags & kTimerRunning)) return;
     cell->v.f64 += elapsed;
-    logProgram(image, kLevelTrace, ": Update timer var %d:%05d to %g ms - SUCCESS", int(k), int(i),
+    if (trace)
+      logProgram(image, kLevelTrace, ": Update timer var %d:%05d to %g ms - SUCCESS", int(k), int(i),
                double(cell->v.f64));
   });
 
@@ -46,7 +48,8 @@ int32_t UpdateTimers(VmMachine *machine) {
     for (uint32_t x = 0; x < count; ++x) {
       if (!(cells[x].flags & kTimerRunning)) continue;
       cells[x].v.f64 += elapsed;
-      logProgram(image, kLevelTrace, ": Update timer array %05d[%d] to %g ms  - SUCCESS", int(j),
+      if (trace)
+        logProgram(image, kLevelTrace, ": Update timer array %05d[%d] to %g ms  - SUCCESS", int(j),
                  int(x), double(cells[x].v.f64));
     }
   }
@@ -55,17 +58,8 @@ int32_t UpdateTimers(VmMachine *machine) {
 
 }  // namespace sicvm
 
+// Starts the machine's clock; timer values and running flags stay as they are.
 extern "C" SICVM_API int32_t VmInitTimers(VmMachine *machine) {
-  using namespace sicvm;
-  Image image = preparedImage(machine);
-  if (!image.ok()) return -1;
-  Word *flags = image.statusFlags();
-  if (*flags & VM_STATUS_TIMERS) {
-    logProgram(image, kLevelNotice, ": Timers already initialized\n");
-    return 0;
-  }
-  machine->lastClock = SysGetClockCounter();
-  *flags |= VM_STATUS_TIMERS;
-  logProgram(image, kLevelInfo, ": Timers init successful\n");
-  return 0;
+  return sicvm::oneTimeStep(machine, VM_STATUS_TIMERS, "Timers",
+                            [&](const sicvm::Image &) { machine->lastClock = SysGetClockCounter(); });
 }

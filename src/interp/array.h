@@ -18,8 +18,6 @@
 // missing.
 #pragma once
 
-#include <algorithm>
-
 #include "interp/command_table.h"
 #include "interp/operand.h"
 
@@ -61,7 +59,7 @@ inline CopySide copySide(const RunContext &ctx, uint32_t number, uint32_t cells 
   // Read once: the copy may write over the array records themselves.
   side.count = record->elementCount;
   side.bytes = record->elementSize * side.count * VM_CELL_SIZE;
-  side.cells = ctx.arrayCells(number, std::max(side.count, cells));
+  side.cells = ctx.arrayCells(number, cells > side.count ? cells : side.count);
   return side;
 }
 

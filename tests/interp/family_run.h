@@ -30,12 +30,11 @@ inline uint64_t bitsOf(const VmCell &cell) {
   return bits;
 }
 
-// A value field holding `pattern` in every byte, then `value` written over
-// its first `width` bytes: what a command that writes `width` bytes leaves.
+// A value field of 0xAA bytes with `value` written over its first bytes.
 template <class T>
-uint64_t overPattern(T value, uint8_t pattern = 0xAA) {
+uint64_t overPattern(T value) {
   uint8_t bytes[8];
-  std::memset(bytes, pattern, 8);
+  std::memset(bytes, 0xAA, 8);
   std::memcpy(bytes, &value, sizeof value);
   uint64_t bits;
   std::memcpy(&bits, bytes, 8);

@@ -1,11 +1,9 @@
 // The point store exports over a real store file.
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
 #include <unistd.h>
 
-#include "builder/image_builder.h"
+#include <cstdio>
+
 #include "hostrt/store.h"
 #include "hostrt/sys.h"
 #include "points/point_access.h"
@@ -14,37 +12,25 @@
 #include "support/points.h"
 
 using namespace sicvm;
-using namespace sicvm::build;
 
 namespace {
 
-ImageBuilder smallProgram() {
-  ImageBuilder b;
-  b.segment();
-  b.command(0);
-  return b;
-}
-
 class PointStore : public ::testing::Test {
  protected:
-  test::TestPoints points{test::TestPoints::sequence(4)};
-  test::TestMachine m{smallProgram()};
+  test::TestPoints points{"1,1001,LREAL,0,1,0\n2,1002,LREAL,0,2,0\n3,1003,LREAL,0,3,0\n"};
+  test::TestMachine m{test::minimalProgram()};
   // One file per test and process: ctest runs tests side by side.
-  std::string path = ::testing::TempDir() + "point_store_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+  std::string path = ::testing::TempDir() + "store_" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                      std::to_string(getpid()) + ".db";
-  uint32_t store = 0;
-
   void SetUp() override {
     ASSERT_TRUE(points.ok() && m.ok());
     points.attach(m.get());
-    std::remove(path.c_str());
-    store = DboperOpen(path.c_str());
-    ASSERT_NE(store, 0u) << DboperLastMessage();
-    m->storeHandle = store;
+    m->storeHandle = DboperOpen(path.c_str());
+    ASSERT_NE(m->storeHandle, 0u) << DboperLastMessage();
   }
   void TearDown() override {
-    DboperClose(store);
+    DboperClose(m->storeHandle);
     std::remove(path.c_str());
   }
 };
@@ -52,74 +38,38 @@ class PointStore : public ::testing::Test {
 TEST_F(PointStore, WritesReadsAndClearsEachPart) {
   uint32_t status = 0;
   double value = 0;
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, &status, &value), 0);  // nothing stored yet
   EXPECT_EQ(VmWriteDboperPoint(m.get(), 2, VM_STORE_STATUS, 0x55, 99.0), 1);
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, &status, nullptr), VM_STORE_STATUS);
-  EXPECT_EQ(status, 0x55u);
   EXPECT_EQ(VmWriteDboperPoint(m.get(), 2, VM_STORE_VALUE, 0, -4.25), 1);
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, nullptr, &value), VM_STORE_STATUS | VM_STORE_VALUE);
-  EXPECT_EQ(value, -4.25);
-  // The status written with the value selector did not replace the stored one.
   EXPECT_EQ(VmReadDboperPoint(m.get(), 2, &status, &value), 3);
-  EXPECT_EQ(status, 0x55u);
-  // Both places null still report what is stored.
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, nullptr, nullptr), 3);
-
-  EXPECT_EQ(ClearDboperPoint(m.get(), 2, VM_STORE_STATUS), 1);
-  EXPECT_EQ(ClearDboperPoint(m.get(), 2, VM_STORE_STATUS), 0);
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, &status, &value), VM_STORE_VALUE);
+  EXPECT_EQ(status, 0x55u) << "the value write kept the stored status";
   EXPECT_EQ(value, -4.25);
-}
-
-TEST_F(PointStore, NullPointAndNoStoreDoNothing) {
-  uint32_t status = 7;
-  EXPECT_EQ(VmWriteDboperPoint(m.get(), 0, VM_STORE_VALUE, 0, 1.0), 0);
-  EXPECT_EQ(ClearDboperPoint(m.get(), 0, VM_STORE_VALUE), 0);
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 0, &status, nullptr), 0);
-  EXPECT_EQ(status, 7u);
+  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, nullptr, nullptr), 3);
+  EXPECT_EQ(ClearDboperPoint(m.get(), 2, VM_STORE_STATUS), 1);
+  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, &status, nullptr), VM_STORE_VALUE);
+  // Point 0 and a machine without a store do nothing.
+  EXPECT_EQ(VmWriteDboperPoint(m.get(), 0, 2, 0, 1.0) + ClearDboperPoint(m.get(), 0, 2), 0);
+  const uint32_t handle = m->storeHandle;
   m->storeHandle = 0;
-  EXPECT_EQ(VmWriteDboperPoint(m.get(), 1, VM_STORE_VALUE, 0, 1.0), 0);
-  EXPECT_EQ(ClearDboperPoint(m.get(), 1, VM_STORE_VALUE), 0);
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 1, &status, nullptr), 0);
-  m->storeHandle = store;
-  EXPECT_EQ(VmReadDboperPoint(m.get(), 1, &status, nullptr), 0) << "point 1 was never written";
+  EXPECT_EQ(VmReadDboperPoint(m.get(), 2, &status, &value) + VmWriteDboperPoint(m.get(), 1, 2, 0, 1.0), 0);
+  m->storeHandle = handle;
 }
 
-TEST_F(PointStore, ArgumentChecks) {
+TEST_F(PointStore, ArgumentChecksAndStoreFailures) {
   const int32_t n = points.count();
-  const struct {
-    const char *name;
-    int32_t result;
-  } refused[] = {
-      {"write index -1", VmWriteDboperPoint(m.get(), -1, 1, 0, 0)},
-      {"write index count", VmWriteDboperPoint(m.get(), n, 1, 0, 0)},
-      {"write null machine", VmWriteDboperPoint(nullptr, 1, 1, 0, 0)},
-      {"clear index count", ClearDboperPoint(m.get(), n, 1)},
-      {"clear index -1", ClearDboperPoint(m.get(), -1, 1)},
-      {"clear null machine", ClearDboperPoint(nullptr, 1, 1)},
-      {"read null machine", VmReadDboperPoint(nullptr, 1, nullptr, nullptr)},
-  };
-  for (const auto &r : refused) EXPECT_EQ(r.result, -1) << r.name;
-  _winseterrno(0);
+  for (int32_t result : {VmWriteDboperPoint(m.get(), -1, 1, 0, 0), VmWriteDboperPoint(m.get(), n, 1, 0, 0),
+                         VmWriteDboperPoint(nullptr, 1, 1, 0, 0), ClearDboperPoint(m.get(), n, 1),
+                         ClearDboperPoint(nullptr, 1, 1), VmReadDboperPoint(nullptr, 1, nullptr, nullptr)})
+    EXPECT_EQ(result, -1);
+  EXPECT_EQ(VmReadDboperPoint(m.get(), n + 5, nullptr, nullptr), 0) << "reads leave the index to the store";
   m->pointConfig = 0;
-  EXPECT_EQ(VmWriteDboperPoint(m.get(), 0, 1, 0, 0), -1) << "no configuration table";
-  EXPECT_EQ(_wingeterrno(), 22);
-  // Reads and clears do not need the configuration table.
-  EXPECT_EQ(ClearDboperPoint(m.get(), 1, 1), 0);
-  // Reads leave the index to the store: beyond pointCount is not refused here.
-  EXPECT_EQ(VmReadDboperPoint(m.get(), n + 5, nullptr, nullptr), 0);
-}
-
-TEST_F(PointStore, StoreFailuresPassThrough) {
-  DboperClose(store);
-  uint32_t status = 7;
+  EXPECT_EQ(VmWriteDboperPoint(m.get(), 0, 1, 0, 0), -1) << "writes need the configuration";
+  DboperClose(m->storeHandle);
   _winseterrno(0);
+  uint32_t status = 7;
   EXPECT_EQ(VmReadDboperPoint(m.get(), 1, &status, nullptr), -1);
   EXPECT_EQ(_wingeterrno(), 9) << "the store's own error number";
   EXPECT_EQ(status, 7u);
-  EXPECT_EQ(VmWriteDboperPoint(m.get(), 1, 2, 0, 1.0), -1);
   EXPECT_EQ(ClearDboperPoint(m.get(), 1, 2), -1);
-  store = DboperOpen(path.c_str());
 }
 
 }  // namespace

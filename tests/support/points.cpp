@@ -17,14 +17,6 @@ TestPoints::TestPoints(const std::string &rows) {
   valuesToken_ = VmHostLocation(PointDbValues(db_));
 }
 
-std::string TestPoints::sequence(int32_t count, const char *type) {
-  std::string rows;
-  for (int32_t i = 1; i < count; ++i)
-    rows += std::to_string(i) + "," + std::to_string(1000 + i) + "," + type + ",0," +
-            std::to_string(std::string(type) == "BOOL" ? i % 2 : i) + ",0\n";
-  return rows;
-}
-
 TestPoints::~TestPoints() {
   VmReleaseHostLocation(configToken_);
   VmReleaseHostLocation(valuesToken_);
@@ -40,5 +32,12 @@ void TestPoints::attach(VmMachine *machine) const {
 int32_t TestPoints::count() const { return PointDbCount(db_); }
 PointConfigRecord &TestPoints::config(int32_t index) const { return PointDbConfig(db_)[index]; }
 PointValueRecord &TestPoints::value(int32_t index) const { return PointDbValues(db_)[index]; }
+
+build::ImageBuilder minimalProgram() {
+  build::ImageBuilder b;
+  b.segment();
+  b.command(0);
+  return b;
+}
 
 }  // namespace sicvm::test

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "builder/image_builder.h"
 #include "hostrt/points.h"
 #include "sicvm/image.h"
 
@@ -16,8 +17,6 @@ class TestPoints {
   // `rows` are the points file's lines after its header
   // ("index,id,type,mode,value,status"); the test fails when they are refused.
   explicit TestPoints(const std::string &rows);
-  // `count` points 1..count-1 with ID 1000 + index, type LREAL, value = index.
-  static std::string sequence(int32_t count, const char *type = "LREAL");
   ~TestPoints();
   TestPoints(const TestPoints &) = delete;
   TestPoints &operator=(const TestPoints &) = delete;
@@ -28,13 +27,14 @@ class TestPoints {
   int32_t count() const;
   PointConfigRecord &config(int32_t index) const;
   PointValueRecord &value(int32_t index) const;
-  uint32_t configToken() const { return configToken_; }
-  uint32_t valuesToken() const { return valuesToken_; }
 
  private:
   PointDb *db_ = nullptr;
   uint32_t configToken_ = 0;
   uint32_t valuesToken_ = 0;
 };
+
+// A program of one data segment and one nop: a machine to hang tables on.
+build::ImageBuilder minimalProgram();
 
 }  // namespace sicvm::test
