@@ -12,6 +12,7 @@
 #include "hostrt/sys.h"
 #include "interp/command_table.h"
 #include "interp/external_call.h"
+#include "interp/program.h"
 #include "support/log_capture.h"
 #include "support/machine.h"
 
@@ -35,18 +36,8 @@ Command call(uint32_t function, uint32_t type, uint32_t callClass, uint8_t nin, 
   return cmd;
 }
 
-size_t widthOf(uint8_t type) {
-  switch (type) {
-    case VM_TYPE_BOOL: return 1;
-    case VM_TYPE_INT: return 2;
-    case VM_TYPE_DINT:
-    case VM_TYPE_REAL: return 4;
-    default: return 8;
-  }
-}
-
 bool sameValue(const VmCell &cell, const Value &value) {
-  return std::memcmp(cell.v.bytes, value.v.bytes, widthOf(value.type)) == 0;
+  return std::memcmp(cell.v.bytes, value.v.bytes, test::widthOf(value.type)) == 0;
 }
 
 struct Outcome {
@@ -129,7 +120,7 @@ TEST(LibraryCallRun, StandardFunctionsWithBothCallTypes) {
     }
     EXPECT_TRUE(sameValue(stack.cell(0, 2), c.out));
     // The popped result: the whole value field of the cleared output entry.
-    for (size_t i = widthOf(c.out.type); i < 8; ++i) EXPECT_EQ(stack.cell(0, 2).v.bytes[i], 0) << i;
+    for (size_t i = test::widthOf(c.out.type); i < 8; ++i) EXPECT_EQ(stack.cell(0, 2).v.bytes[i], 0) << i;
     EXPECT_EQ(stack->paramDepth, 0u);
 
     test::TestMachine local = inSegment(c);
@@ -140,7 +131,7 @@ TEST(LibraryCallRun, StandardFunctionsWithBothCallTypes) {
     EXPECT_EQ(o.code, c.error);
     const VmCell &out = local.cell(1, kFirst + uint32_t(c.inputs.size()));
     EXPECT_TRUE(sameValue(out, c.out));
-    for (size_t i = widthOf(c.out.type); i < 8; ++i) EXPECT_EQ(out.v.bytes[i], 0xA5) << i;
+    for (size_t i = test::widthOf(c.out.type); i < 8; ++i) EXPECT_EQ(out.v.bytes[i], 0xA5) << i;
     EXPECT_EQ(local->paramDepth, 0u) << "type 2 leaves the param stack alone";
   }
 }

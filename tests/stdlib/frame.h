@@ -7,24 +7,14 @@
 #include <vector>
 
 #include "builder/image_builder.h"
+#include "interp/program.h"
 #include "support/machine.h"
 
 namespace sicvm::test {
 
 // Value bytes of a cell never written by a call: outputs start with them so
 // a test sees what a function wrote and what it left.
-inline constexpr uint8_t kUntouched = 0xA5;
-
-// Bytes a value of the cell's type occupies.
-inline size_t widthOf(uint8_t type) {
-  switch (type) {
-    case VM_TYPE_BOOL: return 1;
-    case VM_TYPE_INT: return 2;
-    case VM_TYPE_DINT:
-    case VM_TYPE_REAL: return 4;
-    default: return 8;
-  }
-}
+inline constexpr uint8_t kUntouched = kFill;
 
 inline VmCell cellOf(const build::Value &value) {
   VmCell cell{};
