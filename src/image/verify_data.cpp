@@ -6,6 +6,7 @@
 // slot, var record, cell or array record that no longer lies in the image
 // (a program can overwrite them) is skipped: there is nothing to read.
 #include "foundation/report.h"
+#include "image/var_walk.h"
 #include "hostrt/sys.h"
 #include "sicvm/vm.h"
 
@@ -41,32 +42,24 @@ SICVM_API int32_t VmVerifyVars(VmMachine *machine) {
   Image image = verifiedImage(machine);
   if (!image.ok()) return -1;
   int32_t errors = 0;
-  for (uint32_t k = 0; k < image.header()->segmentCount; ++k) {
-    uint32_t segment = image.segmentLocation(k);
-    if (segment == 0) continue;
-    uint32_t count = image.varCount(segment);
-    for (uint32_t i = 0; i < count; ++i) {
-      const VmVarRecord *record = image.varRecord(segment, i);
-      if (record == nullptr) break;
-      uint32_t typeClass = record->classByte & VM_CLASS_MASK;
-      if (typeClass == 0 || typeClass > 7) {
-        sicvm::raiseForVar(image, sicvm::msg::kUnknownTypeClass, 0, k, typeClass, k, i,
-                           static_cast<int>(typeClass));
-        ++errors;
-      }
-      if (typeClass != VM_CLASS_ARRAY_REF) continue;
-      const VmCell *cell = image.varCell(record);
-      if (cell == nullptr) continue;
-      uint32_t segmentIndex = cell->v.w[0];
-      int32_t relative = static_cast<int32_t>(cell->v.w[1]);
-      if (segmentIndex > 1 || relative < 0) {
-        sicvm::raiseForVar(image, sicvm::msg::kInvalidArrayAddress, k, segmentIndex,
-                           static_cast<uint32_t>(relative), k, i, static_cast<int>(segmentIndex),
-                           relative);
-        ++errors;
-      }
+  sicvm::forEachSegmentVar(image, [&](uint32_t k, uint32_t i, const VmVarRecord &record) {
+    uint32_t typeClass = record.classByte & VM_CLASS_MASK;
+    if (typeClass == 0 || typeClass > 7) {
+      sicvm::raiseForVar(image, sicvm::msg::kUnknownTypeClass, 0, k, typeClass, k, i,
+                         static_cast<int>(typeClass));
+      ++errors;
     }
-  }
+    if (typeClass != VM_CLASS_ARRAY_REF) return;
+    const VmCell *cell = image.varCell(&record);
+    if (cell == nullptr) return;
+    uint32_t segmentIndex = cell->v.w[0];
+    int32_t relative = static_cast<int32_t>(cell->v.w[1]);
+    if (segmentIndex > 1 || relative < 0) {
+      sicvm::raiseForVar(image, sicvm::msg::kInvalidArrayAddress, k, segmentIndex,
+                         static_cast<uint32_t>(relative), k, i, static_cast<int>(segmentIndex), relative);
+      ++errors;
+    }
+  });
   return summary(image, errors, "Variables");
 }
 
