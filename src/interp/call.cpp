@@ -2,34 +2,10 @@
 // interface, and the moving of the results.
 #include "interp/call.h"
 
+#include "interp/library_classes.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::interp::call {
-namespace {
-
-struct Library {
-  const char *name;    // the class name of error 128
-  VmLibraryProc proc;  // its dispatcher in execute mode
-};
-
-// The library serving a call class; null name for a class that is none of
-// the three.
-//
-// PLACEHOLDER, to be replaced when the standard library, the host library
-// and the guarded external caller land: no dispatcher exists yet, so every
-// library call is answered with result 1 ("unknown function") and stops the
-// run with fatal error 128, which is also what a call of the external class
-// gets while no external procedure is registered.
-Library libraryFor(uint32_t callClass) {
-  switch (callClass) {
-    case VM_CALL_STANDARD: return {"Standard", nullptr};
-    case VM_CALL_HOST: return {"Velmora", nullptr};
-    case VM_CALL_EXTERNAL: return {"External", nullptr};
-    default: return {nullptr, nullptr};
-  }
-}
-
-}  // namespace
 
 // Call type 1 (parameters on the param stack): the NIN inputs are the top
 // entries; the NOUT entries above the top are cleared to receive the
@@ -42,11 +18,16 @@ Library libraryFor(uint32_t callClass) {
 // the image) has no frame: it is reported as fatal error 128 with result 2,
 // the answer of a library whose frame holds fewer cells than it needs, and
 // nothing is called.
+//
+// The library of the class (standard library, host library, or the guarded
+// external caller) runs in execute mode; a result other than 0 is fatal error
+// 128 naming the class, the function and the result, with pc left on the
+// call and the param stack as it was (the cleared output cells stay cleared).
 void callLibrary(RunContext &ctx, VmCommand &cmd) {
   const uint32_t function = cmd.src1.v.w[0];
   const uint32_t descriptor = cmd.src1.v.w[1];
   const uint32_t nin = recordByte(cmd, 25), nout = recordByte(cmd, 26);
-  const Library library = libraryFor(descriptor & kClassMask);
+  const LibraryClass *library = libraryClass(descriptor & kClassMask);
   VmMachine &m = *ctx.machine;
 
   VmCell *frame = nullptr;
@@ -56,22 +37,20 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
     frame = ctx.paramStack + (m.paramDepth - nin);
     count = nin + nout;
     std::memset(ctx.paramStack + m.paramDepth, 0, nout * sizeof(VmCell));
-  } else if (library.name != nullptr) {
+  } else if (library != nullptr) {
     if (!ctx.localFrame(frame, count)) {
-      ctx.raise(msg::kLibraryError, function, 2, library.name, int(function), 2);
+      ctx.raise(msg::kLibraryError, function, 2, library->name, int(function), 2);
       return;
     }
     first = recordByte(cmd, 24);
   }
-  if (library.name == nullptr) return;  // unknown class: nothing called, pc stays
+  if (library == nullptr) return;  // unknown class: nothing called, pc stays
 
   ctx.sync();
-  const int32_t result =
-      library.proc ? library.proc(1, int32_t(function), frame, int32_t(count), int32_t(first), int32_t(nin),
-                                  int32_t(nout), ctx.machine)
-                   : 1;
+  const int32_t result = library->entry(1, int32_t(function), frame, int32_t(count), int32_t(first),
+                                        int32_t(nin), int32_t(nout), ctx.machine);
   if (result != 0) {
-    ctx.raise(msg::kLibraryError, function, uint32_t(result), library.name, int(function), int(result));
+    ctx.raise(msg::kLibraryError, function, uint32_t(result), library->name, int(function), int(result));
     return;
   }
   if ((descriptor & 0xFFu) == kTypeStack) {
