@@ -3,6 +3,7 @@
 #define SICVM_SICVM_H
 
 #include "sicvm/image.h"
+#include "sicvm/text.h"
 #include "sicvm/vm.h"
 
 #endif
