@@ -1,6 +1,8 @@
 #include "asm/assembler.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -131,7 +133,7 @@ void readOperand(Cursor &c, int type, const Names &names, uint8_t &kind, VmCell 
     bool raw = false;
     Constant k = readTypedConstant(c, &raw);
     if (type > 0 && !raw && k.type != type)
-      c.fail("expected a " + typeName(type) + " constant, found '" +
+      c.fail("expected " + aType(type) + " constant, found '" +
                  std::string(c.text().substr(start, c.pos() - start)) + "'",
              start);
     kind = VM_KIND_CONST;
@@ -600,6 +602,7 @@ void Assembler::directive(Cursor &c, size_t lineNo) {
     }
     segments_.push_back(std::move(segment));
   } else if (name == "var") {
+    if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
     declareVar(c, lineNo);
   } else if (name == "array") {
     declareArray(c);
@@ -649,7 +652,6 @@ void Assembler::directive(Cursor &c, size_t lineNo) {
 }
 
 void Assembler::declareVar(Cursor &c, size_t lineNo) {
-  if (segments_.empty()) c.fail(".var needs a .segment before it", c.pos());
   SegmentDecl &segment = segments_.back();
   uint32_t segmentNo = static_cast<uint32_t>(segments_.size() - 1);
   VarDecl decl;
@@ -821,6 +823,11 @@ Assembly Assembler::finish() {
     if (segments_[k].vars.empty())
       error(0, 0, "data segment " + std::to_string(k) + " has no vars (a raw segment needs at least one .var)");
   if (commands_.empty()) error(0, 0, "no commands: a program needs at least one command");
+  // Declarations were read before commands: report in line order, the
+  // errors about the file as a whole last.
+  std::stable_sort(errors_.begin(), errors_.end(), [](const Diagnostic &a, const Diagnostic &b) {
+    return (a.line == 0 ? SIZE_MAX : a.line) < (b.line == 0 ? SIZE_MAX : b.line);
+  });
   Assembly result;
   if (!errors_.empty()) {
     result.errors = errors_;

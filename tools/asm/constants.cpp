@@ -219,6 +219,10 @@ std::string typeName(int type) {
   return "TYPE" + std::to_string(type);
 }
 
+std::string aType(int type) {
+  return (type == VM_TYPE_INT || type == VM_TYPE_LREAL ? "an " : "a ") + typeName(type);
+}
+
 int typeCode(std::string_view name) {
   for (int t = 1; t <= 7; ++t)
     if (name == kTypeNames[t]) return t;
@@ -268,7 +272,7 @@ Constant readValue(Cursor &cursor, int type) {
     bool raw = false;
     Constant c = readTypedConstant(cursor, &raw);
     if (!raw && c.type != type)
-      cursor.fail("expected a " + typeName(type) + " value, found '" +
+      cursor.fail("expected " + aType(type) + " value, found '" +
                       std::string(cursor.text().substr(start, cursor.pos() - start)) + "'",
                   start);
     return c;

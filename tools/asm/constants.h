@@ -41,6 +41,8 @@ Constant readValue(Cursor &cursor, int type);
 
 // The name of a value type ("DINT"), or "TYPE<n>" for other codes.
 std::string typeName(int type);
+// The name with its article: "a DINT", "an INT", "an LREAL".
+std::string aType(int type);
 // The code of a type name, or -1. Accepts TYPE<n> for any n up to 65535.
 int typeCode(std::string_view name);
 
