@@ -2,7 +2,9 @@
 #ifndef SICVM_SICVM_H
 #define SICVM_SICVM_H
 
+#include "sicvm/convert.h"
 #include "sicvm/image.h"
+#include "sicvm/points.h"
 #include "sicvm/text.h"
 #include "sicvm/vm.h"
 

@@ -1,0 +1,71 @@
+// VmInitTimers and the timer update.
+#include "image/timers.h"
+
+#include <cstdlib>
+
+#include "foundation/report.h"
+#include "hostrt/sys.h"
+#include "image/prepared.h"
+#include "image/var_walk.h"
+#include "sicvm/vm.h"
+
+namespace sicvm {
+
+int32_t UpdateTimers(VmMachine *machine) {
+  Image image = Image::of(machine);
+  if (!image.ok()) {
+    _winseterrno(22);
+    return -1;
+  }
+  const uint32_t now = SysGetClockCounter();
+  // Signed distance, widened before taking its size: a distance of -2^31
+  // advances by 2^31 ms.
+  const int64_t distance = static_cast<int32_t>(now - machine->lastClock);
+  machine->lastClock = now;
+  const double elapsed = static_cast<double>(std::llabs(distance));
+
+  forEachSegmentVar(image, [&](uint32_t k, uint32_t i, const VmVarRecord &record) {
+    if (record.type != VM_TYPE_TIME) return;
+    VmCell *cell = image.varCell(&record);
+    if (cell == nullptr || !(cell->flags & kTimerRunning)) return;
+    cell->v.f64 += elapsed;
+    logProgram(image, kLevelTrace, ": Update timer var %d:%05d to %g ms - SUCCESS", int(k), int(i),
+               double(cell->v.f64));
+  });
+
+  const uint32_t arrays = image.header()->arrayCount;
+  for (uint32_t j = 0; j < arrays; ++j) {
+    const VmArrayRecord *record = image.arrayRecord(j);
+    if (record == nullptr || record->type != VM_TYPE_TIME) continue;
+    // The count is read once: the cells may overlap array records, and the
+    // cells were checked for this many elements.
+    const uint32_t count = record->elementCount;
+    VmCell *cells = image.arrayCells(record);
+    if (cells == nullptr) continue;
+    // Element x is cell x: the element size plays no part here.
+    for (uint32_t x = 0; x < count; ++x) {
+      if (!(cells[x].flags & kTimerRunning)) continue;
+      cells[x].v.f64 += elapsed;
+      logProgram(image, kLevelTrace, ": Update timer array %05d[%d] to %g ms  - SUCCESS", int(j),
+                 int(x), double(cells[x].v.f64));
+    }
+  }
+  return 0;
+}
+
+}  // namespace sicvm
+
+extern "C" SICVM_API int32_t VmInitTimers(VmMachine *machine) {
+  using namespace sicvm;
+  Image image = preparedImage(machine);
+  if (!image.ok()) return -1;
+  Word *flags = image.statusFlags();
+  if (*flags & VM_STATUS_TIMERS) {
+    logProgram(image, kLevelNotice, ": Timers already initialized\n");
+    return 0;
+  }
+  machine->lastClock = SysGetClockCounter();
+  *flags |= VM_STATUS_TIMERS;
+  logProgram(image, kLevelInfo, ": Timers init successful\n");
+  return 0;
+}

@@ -1,0 +1,95 @@
+// VmVerifyVars and VmVerifyArrays: checks of the data declarations.
+//
+// Both report every fault they find (recorded, logged at level 4 and
+// counted), never stop at the first, and end with a summary at level 10.
+// They change nothing in the image but the error record. A segment table
+// slot, var record, cell or array record that no longer lies in the image
+// (a program can overwrite them) is skipped: there is nothing to read.
+#include "foundation/report.h"
+#include "hostrt/sys.h"
+#include "sicvm/vm.h"
+
+using sicvm::Image;
+
+namespace {
+
+// The image of a prepared machine, or !ok() after setting error number 22.
+Image verifiedImage(VmMachine *machine) {
+  Image image = Image::of(machine);
+  if (!image.ok()) _winseterrno(22);
+  return image;
+}
+
+int32_t summary(const Image &image, int32_t errors, const char *what) {
+  if (errors != 0) {
+    sicvm::logProgram(image, sicvm::kLevelInfo, ": %s verification failed, found %d errors\n", what,
+                      errors);
+    return -1;
+  }
+  sicvm::logProgram(image, sicvm::kLevelInfo, ": %s verification successful\n", what);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Every var of every data segment: its class must be 1 to 7, and an array
+// reference (class 5) must name segment index 0 or 1 and a relative array
+// number that is not negative. Both tests apply to each var independently.
+SICVM_API int32_t VmVerifyVars(VmMachine *machine) {
+  Image image = verifiedImage(machine);
+  if (!image.ok()) return -1;
+  int32_t errors = 0;
+  for (uint32_t k = 0; k < image.header()->segmentCount; ++k) {
+    uint32_t segment = image.segmentLocation(k);
+    if (segment == 0) continue;
+    uint32_t count = image.varCount(segment);
+    for (uint32_t i = 0; i < count; ++i) {
+      const VmVarRecord *record = image.varRecord(segment, i);
+      if (record == nullptr) break;
+      uint32_t typeClass = record->classByte & VM_CLASS_MASK;
+      if (typeClass == 0 || typeClass > 7) {
+        sicvm::raiseForVar(image, sicvm::msg::kUnknownTypeClass, 0, k, typeClass, k, i,
+                           static_cast<int>(typeClass));
+        ++errors;
+      }
+      if (typeClass != VM_CLASS_ARRAY_REF) continue;
+      const VmCell *cell = image.varCell(record);
+      if (cell == nullptr) continue;
+      uint32_t segmentIndex = cell->v.w[0];
+      int32_t relative = static_cast<int32_t>(cell->v.w[1]);
+      if (segmentIndex > 1 || relative < 0) {
+        sicvm::raiseForVar(image, sicvm::msg::kInvalidArrayAddress, k, segmentIndex,
+                           static_cast<uint32_t>(relative), k, i, static_cast<int>(segmentIndex),
+                           relative);
+        ++errors;
+      }
+    }
+  }
+  return summary(image, errors, "Variables");
+}
+
+// Every array record: element size and element count must not be 0.
+SICVM_API int32_t VmVerifyArrays(VmMachine *machine) {
+  Image image = verifiedImage(machine);
+  if (!image.ok()) return -1;
+  int32_t errors = 0;
+  for (uint32_t j = 0; j < image.header()->arrayCount; ++j) {
+    const VmArrayRecord *record = image.arrayRecord(j);
+    if (record == nullptr) continue;
+    if (record->elementSize == 0) {
+      sicvm::raiseForArray(image, sicvm::msg::kInvalidElementSize, 0, j, record->elementSize, j,
+                           static_cast<int>(record->elementSize));
+      ++errors;
+    }
+    if (record->elementCount == 0) {
+      sicvm::raiseForArray(image, sicvm::msg::kInvalidElementCount, 0, j, record->elementCount, j,
+                           static_cast<int>(record->elementCount));
+      ++errors;
+    }
+  }
+  return summary(image, errors, "Arrays");
+}
+
+}  // extern "C"

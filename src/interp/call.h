@@ -1,0 +1,33 @@
+// CALL family: the call command (code 210).
+//
+// The call descriptor (SRC1 word 2) holds the call type in bits 0..7 and the
+// call class in bits 8..15. Classes 0x200 and 0x400 jump into the program's
+// own code (control::callInCode); the library classes 0x100 (standard
+// library), 0x800 (host library) and 0x1000 (external procedure) build a
+// parameter frame and call the library through the library call interface
+// (call.cpp). Any other class calls nothing and leaves pc on the call, so the
+// command repeats until the command limit stops the run.
+#pragma once
+
+#include "interp/control.h"
+#include "sicvm/vm.h"
+
+namespace sicvm::interp::call {
+
+inline constexpr uint32_t kClassMask = 0xFF00;
+inline constexpr uint32_t kTypeStack = 1;  // parameters on the param stack; anything else: local segment
+
+// A call of a library class, or of an unknown class (call.cpp).
+void callLibrary(RunContext &ctx, VmCommand &cmd);
+
+template <uint16_t Code>
+inline void exec(RunContext &ctx, VmCommand &cmd) {
+  static_assert(Code == op("call"));
+  const uint32_t callClass = cmd.src1.v.w[1] & kClassMask;
+  if (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT)
+    control::callInCode(ctx, cmd);
+  else
+    callLibrary(ctx, cmd);
+}
+
+}  // namespace sicvm::interp::call
