@@ -171,14 +171,10 @@ inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr uint8_t T1 = kCommands[Code].src1Type, T2 = kCommands[Code].src2Type;
   constexpr bool unary = O == Op::Neg || O == Op::Abs;
 
-  const VmCell *x = src1(ctx, cmd);
-  if (!x) return;
-  const VmCell *y = nullptr;
-  if constexpr (!unary) {
-    if (!(y = src2(ctx, cmd))) return;
-  }
-  VmCell *d = dst(ctx, cmd);
-  if (!d) return;
+  Operands o;
+  if (!resolveOperands<!unary>(ctx, cmd, o)) return;
+  const VmCell *x = o.x, *y = o.y;
+  VmCell *d = o.d;
 
   if constexpr (T1 == VM_TYPE_INT) integer<O, 16>(ctx, x, y, d);
   else if constexpr (T1 == VM_TYPE_DINT) integer<O, 32>(ctx, x, y, d);

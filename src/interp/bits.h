@@ -35,14 +35,10 @@ template <uint16_t Code>
 inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr uint8_t T = kCommands[Code].src1Type;
   constexpr bool unary = Code == op("not_bool") || Code == op("not_int") || Code == op("not_dint");
-  const VmCell *x = src1(ctx, cmd);
-  if (!x) return;
-  const VmCell *y = nullptr;
-  if constexpr (!unary) {
-    if (!(y = src2(ctx, cmd))) return;
-  }
-  VmCell *d = dst(ctx, cmd);
-  if (!d) return;
+  Operands o;
+  if (!resolveOperands<!unary>(ctx, cmd, o)) return;
+  const VmCell *x = o.x, *y = o.y;
+  VmCell *d = o.d;
 
   if constexpr (Code >= op("shl_int") && Code <= op("ror_dint")) {
     constexpr unsigned bits = T == VM_TYPE_INT ? 16 : 32;

@@ -54,14 +54,12 @@ inline double apply(double x) {
 template <uint16_t Code>
 inline void exec(RunContext &ctx, VmCommand &cmd) {
   constexpr bool isReal = kCommands[Code].src1Type == VM_TYPE_REAL;
-  const VmCell *x = src1(ctx, cmd);
-  if (!x) return;
-  VmCell *d = dst(ctx, cmd);
-  if (!d) return;
+  Operands o;
+  if (!resolveOperands<false>(ctx, cmd, o)) return;
   if constexpr (isReal)
-    putReal(d, static_cast<float>(apply<Code>(getReal(x))));
+    putReal(o.d, static_cast<float>(apply<Code>(getReal(o.x))));
   else
-    putDouble(d, apply<Code>(getDouble(x)));
+    putDouble(o.d, apply<Code>(getDouble(o.x)));
   ctx.next();
 }
 

@@ -47,6 +47,22 @@ inline VmCell *src1(const RunContext &ctx, VmCommand &cmd) { return resolve<kSrc
 inline VmCell *src2(const RunContext &ctx, VmCommand &cmd) { return resolve<kSrc2>(ctx, cmd); }
 inline VmCell *dst(const RunContext &ctx, VmCommand &cmd) { return resolve<kDst>(ctx, cmd); }
 
+// The operands of a computing command: SRC1, SRC2 (two-operand commands
+// only) and DST, resolved in that order; false after error 110.
+struct Operands {
+  const VmCell *x = nullptr;
+  const VmCell *y = nullptr;
+  VmCell *d = nullptr;
+};
+template <bool Binary>
+inline bool resolveOperands(const RunContext &ctx, VmCommand &cmd, Operands &o) {
+  if (!(o.x = src1(ctx, cmd))) return false;
+  if constexpr (Binary) {
+    if (!(o.y = src2(ctx, cmd))) return false;
+  }
+  return (o.d = dst(ctx, cmd)) != nullptr;
+}
+
 // ---- Typed access to a value field, at the width of its type ----
 // Fields may sit at any byte offset; the packed VmValue members read and
 // write them without assuming alignment.

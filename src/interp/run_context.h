@@ -21,10 +21,12 @@
 // ctx.next(). The loop reads the error record after every command, so a
 // handler never reports anything through its return.
 //
-//   Operands        ctx.src1(cmd), ctx.src2(cmd), ctx.dst(cmd)  (operand.h):
+//   Operands        src1(ctx, cmd), src2(ctx, cmd), dst(ctx, cmd)  (operand.h):
 //                   the value cell of the operand, or null after fatal error
 //                   110 has been raised. Resolve in the order SRC1, SRC2, DST
-//                   and return at the first null.
+//                   and return at the first null. getInt/putInt and their
+//                   kin (operand.h) read and write a value field at the
+//                   width of its type.
 //   Plain numbers   cmd.src1.v.w[0] is SRC1 word 1, cmd.src1.v.w[1] word 2,
 //                   cmd.src2.v.w[0] SRC2 word 1; recordByte(cmd, 24..26) for
 //                   the first/NIN/NOUT bytes of a call.
