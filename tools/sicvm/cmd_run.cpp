@@ -76,7 +76,7 @@ class Watch {
     std::printf("program \"%s\" (%d)  cycle %lld: %d commands, %s, %s\n\n", view_.programName().c_str(),
                 view_.header.programNumber, static_cast<long long>(cycle), r.commands, statusText(r.runStatus),
                 errorText(r).c_str());
-    std::printf("%-14s %-6s %-9s %-10s %-8s %-6s %-24s %s\n", "var", "type", "link", "point id", "index", "field",
+    std::printf("%-9s %-6s %-9s %-10s %-8s %-6s %-24s %s\n", "seg:var", "type", "link", "point id", "index", "field",
                 "var value", "point value");
     char text[VM_VALUE_TEXT_SIZE];
     for (const Entry &e : vars_) {
@@ -95,17 +95,17 @@ class Watch {
         std::snprintf(p, sizeof p, "%g", point);
         pointText = p;
       }
-      std::printf("vars[%u:%05u] %-6s %-9s %-10d %-8d %-6d %-24s %s\n", e.segment, e.var,
+      std::printf("%3u:%05u %-6s %-9s %-10d %-8d %-6d %-24s %s\n", e.segment, e.var,
                   assembly::typeName(record.type).c_str(), link, record.pointId, record.pointIndex, record.pointField,
                   VmValueToStr(&cell, record.type, text), pointText.c_str());
     }
-    std::printf("\nchanged vars:\n");
+    std::printf("\nchanged vars (data segment:var):\n");
     int changed = 0;
     for (Entry &e : vars_) {
       VmCell cell = liveCell(e);
       if (std::memcmp(&cell, &e.last, sizeof cell) == 0) continue;
       VmVarRecord record = liveRecord(e);
-      std::printf("  vars[%u:%05u] %-24s", e.segment, e.var, VmValueToStr(&e.last, record.type, text));
+      std::printf("  %3u:%05u %-24s", e.segment, e.var, VmValueToStr(&e.last, record.type, text));
       std::printf(" -> %s\n", VmValueToStr(&cell, record.type, text));
       ++changed;
     }
