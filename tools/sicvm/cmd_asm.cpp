@@ -14,22 +14,6 @@
 #include "sicvm/vm.h"
 
 namespace sicvm::tool {
-namespace {
-
-int usageError(const std::string &error, const char *subcommand) {
-  std::fprintf(stderr, "sicvm %s: %s\n(see 'sicvm %s --help')\n", subcommand, error.c_str(), subcommand);
-  return kExitUsage;
-}
-
-// SOURCE.asm -> SOURCE.sic (the extension replaced, or added).
-std::string defaultImagePath(const std::string &source) {
-  size_t slash = source.find_last_of('/');
-  size_t dot = source.find_last_of('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) return source.substr(0, dot) + ".sic";
-  return source + ".sic";
-}
-
-}  // namespace
 
 int asmCommand(const std::vector<std::string> &args) {
   Options options;
@@ -49,7 +33,7 @@ int asmCommand(const std::vector<std::string> &args) {
   }
   if (options.positional.size() != 1) return usageError("expected one SOURCE file", "asm");
   const std::string &sourcePath = options.positional[0];
-  std::string output = options.value("-o").value_or(options.value("--output").value_or(defaultImagePath(sourcePath)));
+  std::string output = options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "asm");
   assembly::Assembly result =

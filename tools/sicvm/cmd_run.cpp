@@ -48,14 +48,6 @@ std::string errorText(const runner::CycleResult &r) {
   return text;
 }
 
-// The image beside which the store lives by default: IMAGE with .nvram for its extension.
-std::string defaultStorePath(const std::string &image) {
-  size_t slash = image.find_last_of('/');
-  size_t dot = image.find_last_of('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) return image.substr(0, dot) + ".nvram";
-  return image + ".nvram";
-}
-
 // The linked vars and the changed vars of a running program, as a table.
 class Watch {
  public:
@@ -140,10 +132,6 @@ class Watch {
   bool tty_ = false;
 };
 
-int usageError(const std::string &error, const char *subcommand) {
-  std::fprintf(stderr, "sicvm %s: %s\n(see 'sicvm %s --help')\n", subcommand, error.c_str(), subcommand);
-  return kExitUsage;
-}
 
 }  // namespace
 
@@ -209,7 +197,7 @@ int runCommand(const std::vector<std::string> &args) {
   runner::SessionOptions host;
   host.pointsFile = options.value("--points");
   host.shmName = options.value("--shm");
-  std::string nvram = options.value("--nvram").value_or(defaultStorePath(path));
+  std::string nvram = options.value("--nvram").value_or(withExtension(path, ".nvram"));
   if (nvram != "none") host.nvramFile = nvram;
   if (options.has("--command-limit")) host.commandLimit = static_cast<int32_t>(limit);
 

@@ -1,7 +1,10 @@
 #include "options.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+
+#include "commands.h"
 
 namespace sicvm::tool {
 
@@ -60,6 +63,18 @@ bool numberOption(const Options &options, const std::string &name, long long min
   }
   out = v;
   return true;
+}
+
+int usageError(const std::string &error, const char *subcommand) {
+  std::fprintf(stderr, "sicvm %s: %s\n(see 'sicvm %s --help')\n", subcommand, error.c_str(), subcommand);
+  return kExitUsage;
+}
+
+std::string withExtension(const std::string &path, const std::string &extension) {
+  size_t slash = path.find_last_of('/');
+  size_t dot = path.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) return path.substr(0, dot) + extension;
+  return path + extension;
 }
 
 }  // namespace sicvm::tool

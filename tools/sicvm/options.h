@@ -35,4 +35,11 @@ bool parseOptions(const std::vector<std::string> &args, std::initializer_list<Op
 bool numberOption(const Options &options, const std::string &name, long long min, long long max, long long &out,
                   std::string &error);
 
+// Prints "sicvm SUBCOMMAND: ERROR" and a pointer to its --help; returns the usage exit status.
+int usageError(const std::string &error, const char *subcommand);
+
+// The path with its extension (after the last '.' of the file name) replaced
+// by `extension` (".sic"), or with the extension added when it has none.
+std::string withExtension(const std::string &path, const std::string &extension);
+
 }  // namespace sicvm::tool
