@@ -6,16 +6,11 @@
 
 #include "commands.h"
 #include "image_file.h"
+#include "setup_log.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::tool {
 namespace {
-
-std::vector<std::string> *g_log = nullptr;
-
-void collect(int, const char *text) {
-  if (g_log) g_log->push_back(text);
-}
 
 void printHeader(const VmHeader &h, uint32_t size) {
   char name[VM_PROGRAM_NAME_SIZE + 1] = {};
@@ -56,19 +51,13 @@ int infoCommand(const std::vector<std::string> &args) {
     std::fprintf(stderr, "sicvm: %s\n", error.c_str());
     return kExitUsage;
   }
-  std::vector<std::string> log;
-  g_log = &log;
-  VmSetLogProc(collect);
-  int previous = VmSetLogLevel(10);
+  LogCollector log(10);
   VmMachine *machine = nullptr;
   int32_t result = VmInitMachine(bytes.data(), static_cast<uint32_t>(bytes.size()), &machine);
-  VmSetLogLevel(previous);
-  VmSetLogProc(nullptr);
-  g_log = nullptr;
   if (bytes.size() >= sizeof(VmHeader))
     printHeader(*reinterpret_cast<const VmHeader *>(bytes.data()), static_cast<uint32_t>(bytes.size()));
   std::printf("\nset-up log:\n");
-  for (const std::string &line : log) std::printf("  %s", line.c_str());
+  log.print(stdout, "  ");
   std::printf("\n%s\n", result == 0 ? "set-up successful" : "set-up FAILED");
   return result == 0 ? kExitOk : kExitSetUp;
 }

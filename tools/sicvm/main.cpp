@@ -16,6 +16,11 @@ struct Subcommand {
 
 const Subcommand kSubcommands[] = {
     {"info", "set an image up and print its header and set-up log", sicvm::tool::infoCommand},
+    {"list", "list an image: header, data segments, arrays and code", sicvm::tool::listCommand},
+    {"verify", "set an image up and run the verifiers", sicvm::tool::verifyCommand},
+    {"run", "set a program up and run it cycle by cycle", sicvm::tool::runCommand},
+    {"asm", "assemble a source file into an image", sicvm::tool::asmCommand},
+    {"disasm", "write assembly source that reproduces an image exactly", sicvm::tool::disasmCommand},
 };
 
 void usage(FILE *out) {

@@ -1,0 +1,150 @@
+// The sicvm command as a user runs it: exit statuses, error reports, files
+// written or left alone, and the usage texts.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;  // standard output and standard error
+};
+
+Result sicvm(const std::string &arguments) {
+  std::string command = std::string(SICVM_TOOL) + " " + arguments + " 2>&1";
+  Result r{-1, {}};
+  FILE *pipe = popen(command.c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+  int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string temp(const std::string &name) { return testing::TempDir() + "sicvm_cmd_" + name; }
+
+void write(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
+
+bool exists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+const std::string kExamples = SICVM_EXAMPLES;
+
+}  // namespace
+
+TEST(Command, EverySubcommandDescribesEachOption) {
+  struct Case {
+    const char *subcommand;
+    std::vector<const char *> options;
+  } cases[] = {
+      {"info", {}},
+      {"list", {}},
+      {"asm", {"-o", "--output"}},
+      {"disasm", {"-o", "--output"}},
+      {"verify", {"--points"}},
+      {"run",
+       {"--cycles", "--period", "--points", "--shm", "--nvram", "--command-limit", "--log-level", "--tz", "--step",
+        "--watch"}},
+  };
+  Result top = sicvm("--help");
+  EXPECT_EQ(top.status, 0);
+  for (const Case &c : cases) {
+    EXPECT_NE(top.out.find(std::string("  ") + c.subcommand + " "), std::string::npos) << c.subcommand;
+    Result r = sicvm(std::string(c.subcommand) + " --help");
+    EXPECT_EQ(r.status, 0) << c.subcommand;
+    EXPECT_NE(r.out.find(std::string("usage: sicvm ") + c.subcommand), std::string::npos) << r.out;
+    for (const char *option : c.options) EXPECT_NE(r.out.find(option), std::string::npos) << c.subcommand << " " << option;
+  }
+  EXPECT_EQ(sicvm("frobnicate").status, 1);
+  EXPECT_EQ(sicvm("run --cycles").status, 1);
+  EXPECT_EQ(sicvm("run --bogus x.sic").status, 1);
+}
+
+TEST(Command, AsmWritesNothingWhenTheSourceHasErrors) {
+  std::string source = temp("bad.asm"), image = temp("bad.sic");
+  std::remove(image.c_str());
+  write(source, ".program BAD 1\n.segment g\n.var x DINT\n  add_dint x, x, REAL#1\n  jmp @missing\n");
+  Result r = sicvm("asm " + source + " -o " + image);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(source + ":4:18: error: expected a DINT constant, found 'REAL#1'"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(source + ":5:8: error: unknown label 'missing'"), std::string::npos) << r.out;
+  EXPECT_FALSE(exists(image));
+  // An existing image stays as it was.
+  write(image, "old");
+  EXPECT_EQ(sicvm("asm " + source + " -o " + image).status, 1);
+  std::ifstream in(image);
+  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "old");
+}
+
+TEST(Command, AsmListDisasmAndBackGiveTheSameImage) {
+  std::string image = temp("tank.sic"), source = temp("tank_dis.asm"), again = temp("tank_again.sic");
+  ASSERT_EQ(sicvm("asm " + kExamples + "/tank.asm -o " + image).status, 0);
+  Result list = sicvm("list " + image);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("program    \"TANK\" (10)"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("call             @stdlib.4531"), std::string::npos) << list.out;
+  ASSERT_EQ(sicvm("disasm " + image + " -o " + source).status, 0);
+  ASSERT_EQ(sicvm("asm " + source + " -o " + again).status, 0);
+  std::ifstream a(image, std::ios::binary), b(again, std::ios::binary);
+  std::string first((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+  std::string second((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(first, second);
+}
+
+TEST(Command, ExitStatusesOfSetUpVerificationAndRuns) {
+  std::string good = temp("ok.sic"), bad = temp("broken.sic"), unverified = temp("unverified.sic"),
+              fatal = temp("fatal.sic");
+  ASSERT_EQ(sicvm("asm " + kExamples + "/counter.asm -o " + good).status, 0);
+  write(bad, std::string(400, 'x'));
+  write(temp("unverified.asm"), ".segment g\npush_vars vars[0:00000],0\nret\n");
+  ASSERT_EQ(sicvm("asm " + temp("unverified.asm") + " -o " + unverified).status, 0);
+  write(temp("fatal.asm"), ".segment g\nmov DINT#1,vars[0:00009]\nret\n");
+  ASSERT_EQ(sicvm("asm " + temp("fatal.asm") + " -o " + fatal).status, 0);
+
+  Result ok = sicvm("run " + good + " --cycles 3 --period 0 --nvram none");
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  EXPECT_NE(ok.out.find("cycle 3: 4 commands, cycle complete, no error"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("3 cycles, 12 commands"), std::string::npos) << ok.out;
+
+  EXPECT_EQ(sicvm("run " + bad + " --cycles 1 --nvram none").status, 2);
+  EXPECT_EQ(sicvm("verify " + bad).status, 2);
+  EXPECT_EQ(sicvm("info " + bad).status, 2);
+  EXPECT_EQ(sicvm("disasm " + bad).status, 2);
+  Result verify = sicvm("verify " + unverified);
+  EXPECT_EQ(verify.status, 3);
+  EXPECT_NE(verify.out.find("Invalid PUSH var count (0)"), std::string::npos) << verify.out;
+  EXPECT_EQ(sicvm("run " + unverified + " --cycles 1 --nvram none").status, 3);
+  Result run = sicvm("run " + fatal + " --cycles 5 --period 0 --nvram none");
+  EXPECT_EQ(run.status, 4);
+  EXPECT_NE(run.out.find("cycle 1: 0 commands, stopped by an error, error 110 at 00000 (0, 9)"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("cycle 2"), std::string::npos) << run.out;
+  EXPECT_EQ(sicvm("run " + good + " --tz NOT-A-ZONE --cycles 1").status, 1);
+}
+
+TEST(Command, RunWithPointsStoreAndCommandLimit) {
+  std::string image = temp("batch.sic"), store = temp("batch.nvram");
+  std::remove(store.c_str());
+  ASSERT_EQ(sicvm("asm " + kExamples + "/batch.asm -o " + image).status, 0);
+  Result r = sicvm("run " + image + " --points " + kExamples + "/batch.csv --cycles 12 --period 1 --tz UTC0 --nvram " +
+                   store + " --watch");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("  0:00005 DINT   save      2004       4"), std::string::npos) << r.out;  // linked var table
+  EXPECT_NE(r.out.find("changed vars"), std::string::npos);
+  EXPECT_TRUE(exists(store));
+  // A command limit below what a cycle needs stops the first cycle with error 106.
+  Result limited = sicvm("run " + image + " --points " + kExamples + "/batch.csv --cycles 2 --command-limit 5 --nvram none");
+  EXPECT_EQ(limited.status, 4);
+  EXPECT_NE(limited.out.find("error 106"), std::string::npos) << limited.out;
+}

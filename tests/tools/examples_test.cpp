@@ -1,0 +1,248 @@
+// The example programs: each is assembled from examples/, set up against its
+// points file as `sicvm run` does, and run cycle by cycle on a manual clock
+// (100 ms per cycle). After every cycle the points it writes are compared
+// with an independent model of the same control logic and plant.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "asm/assembler.h"
+#include "hostrt/points.h"
+#include "hostrt/sys.h"
+#include "runner/session.h"
+
+using namespace sicvm;
+
+namespace {
+
+std::string readText(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A copy of an example's points file with the values of some rows replaced.
+std::string pointsWith(const std::string &example, std::initializer_list<std::pair<int, std::string>> values) {
+  std::istringstream in(readText(std::string(SICVM_EXAMPLES) + "/" + example + ".csv"));
+  std::string out, line, tag;
+  while (std::getline(in, line)) {
+    for (const auto &[index, value] : values) {
+      std::string prefix = std::to_string(index) + ",";
+      if (line.compare(0, prefix.size(), prefix) != 0) continue;
+      // index,id,type,mode,value,...: replace the fifth field
+      size_t at = 0;
+      for (int comma = 0; comma < 4; ++comma) at = line.find(',', at) + 1;
+      line = line.substr(0, at) + value + line.substr(line.find(',', at));
+      tag += "_" + std::to_string(index);
+    }
+    out += line + "\n";
+  }
+  std::string path = testing::TempDir() + example + tag + ".csv";
+  std::ofstream(path) << out;
+  return path;
+}
+
+class Example {
+ public:
+  Example(const std::string &name, const std::string &pointsFile) {
+    assembly::Assembly a = assembly::assemble(readText(std::string(SICVM_EXAMPLES) + "/" + name + ".asm"), name);
+    EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
+    SysSetManualClock(5000);
+    session_ = std::make_unique<runner::Session>(a.image);
+    runner::SessionOptions options;
+    options.pointsFile = pointsFile;
+    std::string message;
+    ok_ = session_->setUp(options, message) == runner::SetUpResult::OK;
+    EXPECT_TRUE(ok_) << message;
+  }
+  ~Example() { SysUseRealClock(); }
+
+  bool ok() const { return ok_; }
+
+  // One cycle, 100 ms after the previous one; it must complete without errors.
+  void cycle() {
+    SysAdvanceManualClock(100);
+    runner::CycleResult r = session_->runCycle();
+    EXPECT_EQ(r.runStatus, uint32_t(VM_CYCLE_COMPLETE));
+    EXPECT_EQ(r.error, 0) << "at " << r.address;
+  }
+
+  double point(int index) const {
+    double value;
+    std::memcpy(&value, &PointDbValues(session_->points())[index].value, sizeof value);
+    return value;
+  }
+
+ private:
+  std::unique_ptr<runner::Session> session_;
+  bool ok_ = false;
+};
+
+// The TON block as the standard library defines it, advanced by the machine's
+// timer update at the start of each cycle.
+struct TonModel {
+  bool running = false, m = false;
+  double acc = 0, pt;
+  explicit TonModel(double preset) : pt(preset) {}
+  void tick(double ms) {
+    if (running) acc += ms;
+  }
+  bool call(bool in) {
+    if (!in) {
+      running = false;
+      acc = 0;
+    } else if (!m) {
+      running = true;
+    }
+    bool q;
+    if (pt > acc) {
+      q = false;
+    } else {
+      running = false;
+      q = in;
+    }
+    m = in;
+    return q;
+  }
+};
+
+double limit(double mn, double in, double mx) {
+  double m = in > mn ? in : mn;
+  return m < mx ? m : mx;
+}
+
+void runTank(const std::string &points, double high, double outflow, int cycles, bool expectAlarm) {
+  Example tank("tank", points);
+  ASSERT_TRUE(tank.ok());
+  double level = 50.0, low = 40.0, limitLevel = 85.0;
+  bool inlet = false, alarm = false, everAlarm = false;
+  TonModel ton(2000);
+  for (int n = 1; n <= cycles; ++n) {
+    tank.cycle();
+    ton.tick(100);
+    if (level < low) inlet = true;
+    if (level > high) inlet = false;
+    alarm = ton.call(level > limitLevel);
+    everAlarm = everAlarm || alarm;
+    double flow = (inlet ? 4.0 : 0.0) - outflow;
+    level = limit(0.0, level + flow, 100.0);
+    ASSERT_EQ(tank.point(1), level) << "level after cycle " << n;
+    ASSERT_EQ(tank.point(2), inlet ? 1.0 : 0.0) << "inlet after cycle " << n;
+    ASSERT_EQ(tank.point(6), alarm ? 1.0 : 0.0) << "alarm after cycle " << n;
+  }
+  EXPECT_EQ(everAlarm, expectAlarm);
+}
+
+}  // namespace
+
+TEST(Examples, TankKeepsItsLevelBetweenTheSetpoints) {
+  runTank(std::string(SICVM_EXAMPLES) + "/tank.csv", 80.0, 1.5, 120, false);
+}
+
+TEST(Examples, TankRaisesTheAlarmTwoSecondsAboveTheLimit) {
+  // With the high setpoint above the alarm limit and a slow outflow the level
+  // stays above 85 % for longer than the alarm delay.
+  runTank(pointsWith("tank", {{4, "95.0"}, {7, "0.5"}}), 95.0, 0.5, 120, true);
+}
+
+TEST(Examples, BatchCountsItemsAndReportsStatistics) {
+  const double feed[] = {10.2, 9.8, 10.5, 9.9, 10.1, 10.4, 9.7, 10.0};
+  for (int size : {5, 3}) {
+    Example batch("batch", size == 5 ? std::string(SICVM_EXAMPLES) + "/batch.csv"
+                                     : pointsWith("batch", {{3, std::to_string(size)}}));
+    ASSERT_TRUE(batch.ok());
+    bool sensor = false, trigM = false, ctuM = false, reset = false, done = false;
+    int feedIndex = 0, cv = 0, batches = 0;
+    double samples[16] = {}, weight = 0, max = 0, min = 0, average = 0;
+    for (int n = 1; n <= 60; ++n) {
+      batch.cycle();
+      sensor = !sensor;
+      bool edge = sensor && !trigM;
+      trigM = sensor;
+      if (edge) {
+        weight = feed[feedIndex];
+        feedIndex = (feedIndex + 1) % 8;
+        samples[cv] = weight;
+      }
+      if (reset) cv = 0;
+      else if (edge && !ctuM) ++cv;
+      ctuM = edge;
+      done = cv >= size;
+      reset = false;
+      if (done) {
+        double sum = max = min = samples[0];
+        for (int i = 1; i < cv; ++i) {
+          if (samples[i] > max) max = samples[i];
+          if (samples[i] < min) min = samples[i];
+          sum += samples[i];
+        }
+        average = sum / cv;
+        ++batches;
+        reset = true;
+      }
+      ASSERT_EQ(batch.point(1), sensor ? 1.0 : 0.0) << n;
+      ASSERT_EQ(batch.point(2), weight) << n;
+      ASSERT_EQ(batch.point(4), cv) << n;
+      ASSERT_EQ(batch.point(5), done ? 1.0 : 0.0) << n;
+      ASSERT_EQ(batch.point(6), batches) << n;
+      ASSERT_EQ(batch.point(7), max) << n;
+      ASSERT_EQ(batch.point(8), min) << n;
+      ASSERT_EQ(batch.point(9), average) << n;
+    }
+    EXPECT_EQ(batches, size == 5 ? 6 : 10);
+  }
+}
+
+TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
+  Example pumps("pumps", std::string(SICVM_EXAMPLES) + "/pumps.csv");
+  ASSERT_TRUE(pumps.ok());
+  double pressure = 5.0, startAt = 4.0, stopAt = 6.0, runtime = 0;
+  bool demand = false, timerRunning = false;
+  int duty = 0, rotations = 0, assisted = 0;
+  TonModel ton(3000);
+  for (int n = 1; n <= 400; ++n) {
+    pumps.cycle();
+    ton.tick(100);
+    if (timerRunning) runtime += 100;
+    bool start = pressure < startAt, keep = pressure <= stopAt;
+    demand = demand ? keep : start;
+    bool assist = ton.call(pressure < startAt - 1.0) && demand;
+    if (demand) {
+      if (!timerRunning) {
+        runtime = 0;
+        timerRunning = true;
+      }
+      if (runtime >= 5000) {
+        duty = (duty + 1) % 3;
+        ++rotations;
+        timerRunning = false;
+      }
+    } else {
+      timerRunning = false;
+      runtime = 0;
+    }
+    bool run[3];
+    for (int k = 0; k < 3; ++k) {
+      int role = (3 + k - duty) % 3;
+      run[k] = role == 0 ? demand : role == 1 ? demand && assist : false;
+    }
+    double running = run[0] ? 1.0 : 0.0;
+    running += run[1] ? 1.0 : 0.0;
+    running += run[2] ? 1.0 : 0.0;
+    pressure = limit(0.0, pressure + (running * 0.6 - 1.0), 10.0);
+    if (assist) ++assisted;
+    ASSERT_EQ(pumps.point(1), pressure) << n;
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(pumps.point(4 + k), run[k] ? 1.0 : 0.0) << "pump " << k + 1 << " at " << n;
+    ASSERT_EQ(pumps.point(7), duty + 1) << n;
+    ASSERT_EQ(pumps.point(8), rotations) << n;
+    ASSERT_EQ(pumps.point(9), assist ? 1.0 : 0.0) << n;
+  }
+  EXPECT_GE(rotations, 3);  // every pump had the duty
+  EXPECT_GT(assisted, 0);
+}

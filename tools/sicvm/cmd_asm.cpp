@@ -1,0 +1,94 @@
+// sicvm asm SOURCE -o IMAGE: assembles a program.
+// sicvm disasm IMAGE [-o SOURCE]: writes assembly source that assembles back
+// to the very same image.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "asm/assembler.h"
+#include "asm/disassembler.h"
+#include "commands.h"
+#include "image_file.h"
+#include "options.h"
+#include "setup_log.h"
+#include "sicvm/vm.h"
+
+namespace sicvm::tool {
+
+int asmCommand(const std::vector<std::string> &args) {
+  Options options;
+  std::string error;
+  if (!parseOptions(args, {{"-o", true}, {"--output", true}}, options, error)) return usageError(error, "asm");
+  if (options.help) {
+    std::printf(
+        "usage: sicvm asm SOURCE [-o IMAGE]\n\n"
+        "Assembles SOURCE (assembly language, see README.md) into a SIC image.\n\n"
+        "  -o, --output IMAGE  the image file to write (default: SOURCE with the\n"
+        "                      extension .sic)\n\n"
+        "Errors are reported as FILE:LINE:COLUMN: error: TEXT, every error of the\n"
+        "source at once (at most %zu). Nothing is written when there is an error.\n"
+        "Exit status: 0 written, %d errors in the source or a file error.\n",
+        assembly::kMaxErrors, kExitUsage);
+    return kExitOk;
+  }
+  if (options.positional.size() != 1) return usageError("expected one SOURCE file", "asm");
+  const std::string &sourcePath = options.positional[0];
+  std::string output = options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
+  std::vector<uint8_t> text;
+  if (!readFile(sourcePath, text, error)) return usageError(error, "asm");
+  assembly::Assembly result =
+      assembly::assemble(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()), sourcePath);
+  if (!result.ok()) {
+    for (const assembly::Diagnostic &d : result.errors) std::fprintf(stderr, "%s\n", d.text().c_str());
+    std::fprintf(stderr, "sicvm asm: %zu error%s, %s not written\n", result.errors.size(),
+                 result.errors.size() == 1 ? "" : "s", output.c_str());
+    return kExitUsage;
+  }
+  if (!writeFile(output, result.image.data(), result.image.size(), error)) return usageError(error, "asm");
+  return kExitOk;
+}
+
+int disasmCommand(const std::vector<std::string> &args) {
+  Options options;
+  std::string error;
+  if (!parseOptions(args, {{"-o", true}, {"--output", true}}, options, error)) return usageError(error, "disasm");
+  if (options.help) {
+    std::printf(
+        "usage: sicvm disasm IMAGE [-o SOURCE]\n\n"
+        "Writes assembly source for IMAGE that 'sicvm asm' turns back into the very\n"
+        "same bytes: every declaration, constants at full precision, key=value fields\n"
+        "for command bytes a listing does not show, and .patch lines for bytes no\n"
+        "declaration sets. The image must pass set-up (VmInitMachine).\n\n"
+        "  -o, --output SOURCE  the file to write (default: standard output)\n\n"
+        "Exit status: 0 written, %d set-up refused the image, %d usage or file error.\n",
+        kExitSetUp, kExitUsage);
+    return kExitOk;
+  }
+  if (options.positional.size() != 1) return usageError("expected one IMAGE file", "disasm");
+  const std::string &imagePath = options.positional[0];
+  std::vector<uint8_t> bytes;
+  if (!readFile(imagePath, bytes, error)) return usageError(error, "disasm");
+  {
+    std::vector<uint8_t> copy = bytes;
+    LogCollector log(5);
+    VmMachine *machine = nullptr;
+    if (VmInitMachine(copy.data(), static_cast<uint32_t>(copy.size()), &machine) != 0) {
+      std::fprintf(stderr, "sicvm disasm: set-up refuses %s:\n", imagePath.c_str());
+      log.print(stderr, "  ");
+      return kExitSetUp;
+    }
+  }
+  std::string source;
+  if (!assembly::disassemble(bytes, imagePath, source, error)) {
+    std::fprintf(stderr, "sicvm disasm: %s: %s\n", imagePath.c_str(), error.c_str());
+    return kExitSetUp;
+  }
+  if (auto output = options.value("-o") ? options.value("-o") : options.value("--output")) {
+    if (!writeFile(*output, source.data(), source.size(), error)) return usageError(error, "disasm");
+  } else {
+    std::fwrite(source.data(), 1, source.size(), stdout);
+  }
+  return kExitOk;
+}
+
+}  // namespace sicvm::tool

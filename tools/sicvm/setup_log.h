@@ -1,0 +1,26 @@
+// Collects the library's log lines while it lives (for set-up reports).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sicvm::tool {
+
+class LogCollector {
+ public:
+  explicit LogCollector(int level);
+  ~LogCollector();
+  LogCollector(const LogCollector &) = delete;
+  LogCollector &operator=(const LogCollector &) = delete;
+
+  const std::vector<std::string> &lines() const { return lines_; }
+  // Prints every line, each prefixed by `indent`, and makes sure each ends with a newline.
+  void print(FILE *out, const char *indent) const;
+
+ private:
+  std::vector<std::string> lines_;
+  int previousLevel_;
+};
+
+}  // namespace sicvm::tool
