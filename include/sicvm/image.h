@@ -151,8 +151,11 @@ typedef struct SICVM_PACKED VmCallEntry {
   uint32_t savedSegmentNo;
 } VmCallEntry;
 
-/* Value of a cell: read and written only at the width of its type. */
+/* Value of a cell: read and written only at the width of its type. The
+ * byte array comes first so that an empty initializer ({0} in C, {} in C++)
+ * clears all eight bytes. */
 typedef union SICVM_PACKED VmValue {
+  uint8_t bytes[8];
   uint8_t b;
   int16_t i16;
   uint16_t u16;
@@ -161,7 +164,6 @@ typedef union SICVM_PACKED VmValue {
   float f32;
   double f64;
   uint32_t w[2];
-  uint8_t bytes[8];
 } VmValue;
 
 /* Value cell; also the shape of an operand, a param stack entry and a
