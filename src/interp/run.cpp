@@ -49,6 +49,21 @@ template <uint16_t Code>
   else static_assert(family != Family::NONE, "a code without a command has no handler");
 }
 
+// Whether a command can leave a math error: the ones that call the math
+// library or the host's date-time functions, library calls and the point
+// commands (which call into the host). No other command can set the math
+// error word or errno, so the loop neither clears nor reads it around them;
+// for a single thread that is the same as clearing before and reading after
+// every command.
+template <uint16_t Code>
+constexpr bool mayRaiseMath() {
+  constexpr Family family = kCommands[Code].family;
+  return family == Family::MATH || family == Family::CALL || family == Family::POINTS ||
+         Code == op("mod_real") || Code == op("mod_lreal") || Code == op("expt_real") ||
+         Code == op("expt_lreal") || Code == op("add_dt_time") || Code == op("sub_dt") ||
+         Code == op("sub_dt_time") || Code == op("cmd_time") || Code == op("cmd_dt");
+}
+
 [[gnu::cold, gnu::noinline]] void unknownCommand(const RunContext &ctx, uint32_t code) {
   ctx.raise(msg::kUnknownCommand, code, 0, int(code));
 }
@@ -73,10 +88,11 @@ inline void countCommand(RunContext &ctx) {
   ctx.commandsRun = static_cast<int32_t>(static_cast<uint32_t>(ctx.commandsRun) + 1u);
 }
 
-// The step loop. Every step, in order: clear the math error word; refuse a pc
-// outside the code (109) and a cycle over its command limit (106); stop on a
-// recorded fatal error; stop at an end marker (not counted, pc stays on it);
-// refuse an unknown code (107) or run the command; turn a math error into
+// The step loop. Every step, in order: refuse a pc outside the code (109)
+// and a cycle over its command limit (106); stop on a recorded fatal error;
+// stop at an end marker (not counted, pc stays on it); refuse an unknown code
+// (107) or run the command, with the math error word cleared before and read
+// after it when the command can set it (mayRaiseMath); turn a math error into
 // error 2; count the command unless a fatal error is recorded, and return
 // after it in single-step mode; stop when the run status is no longer 0.
 void run(RunContext &ctx, bool singleStep) {
@@ -120,7 +136,7 @@ void run(RunContext &ctx, bool singleStep) {
   Word *const runStatus = ctx.runStatus;
 
   for (;;) {
-    mathWord.clear();
+    int32_t math = 0;
     if (__builtin_expect(ctx.pc >= commandCount || ctx.commandsRun > commandLimit, 0)) {
       stepRefused(ctx);
       return;
@@ -137,7 +153,17 @@ void run(RunContext &ctx, bool singleStep) {
     }
 
     VM_DISPATCH(std::min(word & 0xFFFFu, uint32_t(VM_COMMAND_CODES))) {
-#define VM_CASE_COMMAND(code) VM_CASE(code) execute<code>(ctx, cmd); VM_BREAK;
+#define VM_CASE_COMMAND(code)                 \
+  VM_CASE(code) {                             \
+    if constexpr (mayRaiseMath<code>()) {     \
+      mathWord.clear();                       \
+      execute<code>(ctx, cmd);                \
+      math = mathWord.read();                 \
+    } else {                                  \
+      execute<code>(ctx, cmd);                \
+    }                                         \
+  }                                           \
+  VM_BREAK;
 #define VM_CASE_NONE(code)
 #define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing) VM_CASE_##family(code)
 #define VM_CASE_CONTROL VM_CASE_COMMAND
@@ -159,7 +185,6 @@ void run(RunContext &ctx, bool singleStep) {
 #if SICVM_COMPUTED_GOTO
   L_executed:
 #endif
-    const int32_t math = mathWord.read();
     const bool fatal = isFatal(*errorCode);
     if (__builtin_expect((math != 0) | fatal | singleStep | (*runStatus != VM_RUNNING), 0)) {
       if (math != 0) mathError(ctx, math);
