@@ -20,6 +20,7 @@
 
 #include "builder/image_builder.h"
 #include "sicvm/vm.h"
+#include "ratio_reporter.h"
 
 using namespace sicvm::build;
 
@@ -178,37 +179,13 @@ SICVM_BENCH(BM_native_float_loop);
 SICVM_BENCH(BM_vm_call_loop);
 SICVM_BENCH(BM_native_call_loop);
 
-// Prints the console report, then the VM / plain C++ time ratio of each pair.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      if (!run.error_occurred && run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-        perIteration_[run.run_name.function_name] = run.GetAdjustedCPUTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\nVM time / plain C++ time, same algorithm, same process (medians of CPU time):\n");
-    for (const char *name : {"int_loop", "float_loop", "call_loop"}) {
-      auto vm = perIteration_.find(std::string("BM_vm_") + name);
-      auto native = perIteration_.find(std::string("BM_native_") + name);
-      if (vm == perIteration_.end() || native == perIteration_.end() || native->second <= 0) continue;
-      std::printf("  %-11s %6.1f x\n", name, vm->second / native->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> perIteration_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  sicvm::bench::RatioReporter reporter(
+      "VM time / plain C++ time, same algorithm, same process (CPU time):",
+      {{"BM_vm_int_loop", "BM_native_int_loop"},
+       {"BM_vm_float_loop", "BM_native_float_loop"},
+       {"BM_vm_call_loop", "BM_native_call_loop"}});
+  return sicvm::bench::runWithRatios(argc, argv, reporter);
 }

@@ -25,6 +25,7 @@
 #include "interp/external_call.h"
 #include "sicvm/vm.h"
 #include "stdlib/stdlib.h"
+#include "ratio_reporter.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -147,38 +148,11 @@ BENCHMARK(BM_native_max);
 BENCHMARK(BM_vm_call)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_vm_mov)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-        perIteration_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\nTime / baseline time, same process:\n");
-    const std::pair<const char *, const char *> pairs[] = {
-        {"BM_guarded_call", "BM_direct_call"}, {"BM_stdlib_max", "BM_native_max"}, {"BM_vm_call", "BM_vm_mov"}};
-    for (auto [measured, baseline] : pairs) {
-      auto a = perIteration_.find(measured);
-      auto b = perIteration_.find(baseline);
-      if (a == perIteration_.end() || b == perIteration_.end() || b->second <= 0) continue;
-      std::printf("  %-16s / %-15s %8.1f x\n", measured, baseline, a->second / b->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> perIteration_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  sicvm::bench::RatioReporter reporter(
+      "Time / baseline time, same process (CPU time):",
+      {{"BM_guarded_call", "BM_direct_call"}, {"BM_stdlib_max", "BM_native_max"}, {"BM_vm_call", "BM_vm_mov"}});
+  return sicvm::bench::runWithRatios(argc, argv, reporter);
 }

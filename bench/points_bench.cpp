@@ -17,6 +17,7 @@
 #include "hostrt/points.h"
 #include "sicvm/points.h"
 #include "sicvm/vm.h"
+#include "ratio_reporter.h"
 
 using namespace sicvm::build;
 
@@ -120,40 +121,14 @@ BENCHMARK(BM_vm_load_save)->Unit(benchmark::kMicrosecond)->Repetitions(5);
 BENCHMARK(BM_api_load_save)->Unit(benchmark::kMicrosecond)->Repetitions(5);
 BENCHMARK(BM_native_load_save)->Unit(benchmark::kMicrosecond)->Repetitions(5);
 
-// Prints the console report, then the time per point and the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      if (!run.error_occurred && run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-        cpu_[run.run_name.function_name] = run.GetAdjustedCPUTime();  // in the benchmark's unit (us)
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const auto native = cpu_.find("BM_native_load_save");
-    if (native == cpu_.end() || native->second <= 0) return;
-    std::printf("\nOne cycle, load and save of %d linked points (median CPU time per point, ratio to plain C++):\n",
-                kLinked);
-    for (const char *name : {"BM_vm_load_save", "BM_api_load_save", "BM_native_load_save"}) {
-      auto run = cpu_.find(name);
-      if (run == cpu_.end()) continue;
-      std::printf("  %-20s %8.2f ns/point %8.1f x\n", name, run->second * 1000.0 / kLinked,
-                  run->second / native->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> cpu_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  // The benchmarks report microseconds per cycle; x 1000 / kLinked gives ns per point.
+  const double perPoint = 1000.0 / kLinked;
+  sicvm::bench::RatioReporter reporter(
+      "One cycle, load and save of 1000 linked points (ratio to plain C++, CPU time per point):",
+      {{"BM_vm_load_save", "BM_native_load_save", "ns/point", perPoint},
+       {"BM_api_load_save", "BM_native_load_save", "ns/point", perPoint}});
+  return sicvm::bench::runWithRatios(argc, argv, reporter);
 }

@@ -27,20 +27,20 @@ bool parseOptions(const std::vector<std::string> &args, std::initializer_list<Op
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    const OptionSpec *spec = nullptr;
+    const OptionSpec *known = nullptr;
     for (const OptionSpec &s : specs)
-      if (name == s.name) spec = &s;
-    if (!spec) {
+      if (name == s.name) known = &s;
+    if (!known) {
       error = "unknown option '" + name + "'";
       return false;
     }
-    if (spec->takesValue && !inlineValue) {
+    if (known->takesValue && !inlineValue) {
       if (i + 1 >= args.size()) {
         error = "option " + name + " needs a value";
         return false;
       }
       value = args[++i];
-    } else if (!spec->takesValue && inlineValue) {
+    } else if (!known->takesValue && inlineValue) {
       error = "option " + name + " takes no value";
       return false;
     }

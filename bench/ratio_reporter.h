@@ -1,0 +1,71 @@
+// The console report of Google Benchmark followed by the ratio of each
+// measured benchmark to its baseline, both run in the same process. Times
+// are CPU times: the median of the repetitions when a benchmark repeats (a
+// busy machine disturbs medians least), else the single run.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sicvm::bench {
+
+struct Ratio {
+  const char *measured;
+  const char *baseline;
+  // Optional: also print the measured time times `scale` with this unit
+  // (e.g. per point instead of per iteration).
+  const char *unit = nullptr;
+  double scale = 0;
+};
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter(std::string title, std::vector<Ratio> ratios) : title_(std::move(title)), ratios_(std::move(ratios)) {}
+
+  void ReportRuns(const std::vector<Run> &runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run &run : runs) {
+      if (run.error_occurred) continue;
+      const std::string &name = run.run_name.function_name;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        cpu_[name] = run.GetAdjustedCPUTime();
+        medians_[name] = true;
+      } else if (run.run_type == Run::RT_Iteration && !medians_[name]) {
+        cpu_[name] = run.GetAdjustedCPUTime();
+      }
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n%s\n", title_.c_str());
+    for (const Ratio &r : ratios_) {
+      auto measured = cpu_.find(r.measured), baseline = cpu_.find(r.baseline);
+      if (measured == cpu_.end() || baseline == cpu_.end() || baseline->second <= 0) continue;
+      std::printf("  %-22s / %-22s %8.1f x", r.measured, r.baseline, measured->second / baseline->second);
+      if (r.unit) std::printf("   %10.2f %s", measured->second * r.scale, r.unit);
+      std::printf("\n");
+    }
+  }
+
+ private:
+  std::string title_;
+  std::vector<Ratio> ratios_;
+  std::map<std::string, double> cpu_;
+  std::map<std::string, bool> medians_;
+};
+
+// The main function of a benchmark program that reports ratios.
+inline int runWithRatios(int argc, char **argv, RatioReporter &reporter) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace sicvm::bench
