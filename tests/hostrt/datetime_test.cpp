@@ -98,7 +98,6 @@ TEST(DtCalendar, RefusesWhatItCannotRepresent) {
 
 TEST(DtCalendar, IncrementDifferenceAndUnixTime) {
   EXPECT_EQ(DtIncDateTime(0.0, 90061001.0), dt(1899, 12, 31, 1, 1, 1, 1));
-  EXPECT_EQ(DtIncDateTime(dt(2024, 3, 1), -86400000.0), dt(2024, 2, 29));
   EXPECT_EQ(DtIncDateTime(0.25, -43200000.0), -0.25);
   EXPECT_EQ(DtDiffDateTime(dt(2000, 1, 1, 0, 0, 0, 1), dt(2000, 1, 1) + 0.4 * kMs), 1.0);
   EXPECT_EQ(TmValidateTime(DtDiffDateTime(2958466.0 - kMs, -693593.0)), 0) << "the longest difference is a TIME";

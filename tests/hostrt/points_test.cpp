@@ -119,9 +119,10 @@ TEST(PointDb, RejectsBadFilesWithFileAndLine) {
   }
   // At most 20 lines are listed, then a count of the rest.
   std::string text = kHeader, expected;
+  const std::string why = ": value '0.5' is not a whole number in the DINT range\n";
   for (int i = 0; i < 23; ++i) {
     text += "1,1,DINT,0,0.5,0\n";
-    if (i < 20) expected += "pts.csv:" + std::to_string(i + 2) + ": value '0.5' is not a whole number in the DINT range\n";
+    if (i < 20) expected += "pts.csv:" + std::to_string(i + 2) + why;
   }
   EXPECT_EQ(load(text).error, expected + "pts.csv: 3 more errors");
 }
