@@ -9,7 +9,7 @@
 
 #include "hostlib/hostlib.h"
 #include "hostrt/datetime.h"
-#include "stdlib/frame.h"
+#include "support/cells.h"
 #include "support/log_capture.h"
 
 using namespace sicvm;
@@ -74,7 +74,7 @@ TEST(HostDispatch, AcceptsTheDeclaredCountsAndNoOthers) {
 }
 
 TEST(HostDispatch, FamiliesNotYetBuiltRefuseToRunAndWriteNothing) {
-  test::LibraryMachine m;
+  test::TestMachine m(test::minimalProgram());
   const Counts pending[] = {
       {6031, 2, 1}, {6033, 1, 1}, {6045, 1, 1}, {6050, 0, 1}, {6052, 1, 8}, {6091, 1, 6},
       {6100, 5, 2}, {6106, 22, 19}, {6110, 2, 1}, {6122, 1, 16}, {6133, 1, 1}, {6141, 1, 1},
@@ -95,7 +95,7 @@ TEST(HostDispatch, FamiliesNotYetBuiltRefuseToRunAndWriteNothing) {
 }
 
 TEST(HostDispatch, RefusesCountsAndUnknownNumbersWithoutTouchingTheFrame) {
-  test::LibraryMachine m;
+  test::TestMachine m(test::minimalProgram());
   VmSetLastError(m.get(), 33, 1, 2, 3);
   std::vector<VmCell> frame(4, outputOf(VM_TYPE_DINT));
   const std::vector<VmCell> before = frame;
@@ -107,36 +107,36 @@ TEST(HostDispatch, RefusesCountsAndUnknownNumbersWithoutTouchingTheFrame) {
   EXPECT_EQ(hostlib::dispatch(1, 6021, frame.data(), 4, 2, 0, 3, m.get()), 2);
   EXPECT_EQ(hostlib::dispatch(1, 6100, frame.data(), 4, 0, 5, 2, m.get()), 2);
   EXPECT_EQ(std::memcmp(frame.data(), before.data(), frame.size() * sizeof(VmCell)), 0);
-  EXPECT_EQ(m.errorCode(), 33);
+  EXPECT_EQ(m.state().errorCode, 33);
 }
 
 // ---- System functions ------------------------------------------------------------
 
 // Runs a function whose outputs are DINTs on a fresh frame; returns them.
-std::vector<int32_t> runDints(test::LibraryMachine &m, int32_t function, int32_t nout) {
+std::vector<int32_t> runDints(test::TestMachine &m, int32_t function, int32_t nout) {
   std::vector<VmCell> frame(size_t(nout), outputOf(VM_TYPE_DINT));
   EXPECT_EQ(hostlib::dispatch(1, function, frame.data(), nout, 0, 0, nout, m.get()), 0);
   std::vector<int32_t> out;
   for (const VmCell &cell : frame) {
-    for (size_t i = 4; i < 8; ++i) EXPECT_EQ(cell.v.bytes[i], test::kUntouched) << "DINT width";
+    for (size_t i = 4; i < 8; ++i) EXPECT_EQ(cell.v.bytes[i], test::kFill) << "DINT width";
     out.push_back(cell.v.i32);
   }
   return out;
 }
 
 TEST(HostSystem, ReadAndClearTheErrorState) {
-  test::LibraryMachine m;
+  test::TestMachine m(test::minimalProgram());
   VmSetLastError(m.get(), 33, 5, 6, 0xFFFFFFFFu);
   EXPECT_EQ(runDints(m, 6020, 1), std::vector<int32_t>{33});
   EXPECT_EQ(runDints(m, 6021, 3), (std::vector<int32_t>{5, 6, -1}));
   EXPECT_EQ(runDints(m, 6022, 1), std::vector<int32_t>{33});
   EXPECT_EQ(runDints(m, 6020, 1), std::vector<int32_t>{0});
   EXPECT_EQ(runDints(m, 6021, 3), (std::vector<int32_t>{0, 0, 0}));
-  EXPECT_EQ(m.machine().state().statusFlags & VM_STATUS_ERROR, 0u);
+  EXPECT_EQ(m.state().statusFlags & VM_STATUS_ERROR, 0u);
 }
 
 TEST(HostSystem, CycleCountAndHostRecordWords) {
-  test::LibraryMachine m;
+  test::TestMachine m(test::minimalProgram());
   m.get()->cycleCount = 1234;
   EXPECT_EQ(runDints(m, 6025, 1), std::vector<int32_t>{1234});
   // Without a host record the three words read 0.
@@ -167,7 +167,7 @@ struct StatusCase {
 };
 
 TEST(HostSystem, ExchangeStatusBit5OnPointZero) {
-  test::LibraryMachine m;
+  test::TestMachine m(test::minimalProgram());
   // Two point value records of 28 bytes; the status word is at byte 16.
   std::vector<uint8_t> values(56, 0);
   uint32_t token = VmHostLocation(values.data());
@@ -207,22 +207,22 @@ TEST(HostSystem, ExchangeStatusBit5OnPointZero) {
 }
 
 TEST(HostSystem, SetUtcTimeSetsTheClockAndFlagsInvalidTimes) {
-  test::LibraryMachine m;
+  test::TestMachine m(test::minimalProgram());
   m.get()->pc = 3;
   const double when = 45000.25;  // 2023-03-15 06:00 UTC
   std::vector<VmCell> frame = {cellOf(Value::dt(when)), outputOf(VM_TYPE_BOOL)};
   ASSERT_EQ(hostlib::dispatch(1, 6001, frame.data(), 2, 0, 1, 1, m.get()), 0);
   EXPECT_TRUE(holds(frame[1], Value::boolean(true)));
   EXPECT_NEAR(DtGetUtcTime(), when, 10.0 / 86400);
-  EXPECT_EQ(m.errorCode(), 0);
+  EXPECT_EQ(m.state().errorCode, 0);
 
   {
     test::LogCapture log(10);
     frame = {cellOf(Value::dt(std::nan(""))), outputOf(VM_TYPE_BOOL)};
     ASSERT_EQ(hostlib::dispatch(1, 6001, frame.data(), 2, 0, 1, 1, m.get()), 0);
     EXPECT_TRUE(holds(frame[1], Value::boolean(false)));  // the host refused it too
-    EXPECT_EQ(m.errorCode(), 33);
-    EXPECT_EQ(m.errorAddress(), 3u);
+    EXPECT_EQ(m.state().errorCode, 33);
+    EXPECT_EQ(m.state().errorAddress, 3u);
     EXPECT_TRUE(log.has("Program \"TEST\" (1) error 33 at addr 00003: Invalid parameter\n")) << log.all();
   }
   EXPECT_NEAR(DtGetUtcTime(), when, 10.0 / 86400) << "a refused time leaves the clock";
