@@ -26,15 +26,7 @@ std::string value(const Value &v, int32_t type) {
 
 VmCommand record(uint32_t code, const Operand &src1 = Operand::none(), const Operand &src2 = Operand::none(),
                  const Operand &dst = Operand::none()) {
-  VmCommand c{};
-  c.code = code;
-  c.src1Kind = src1.kind;
-  c.src2Kind = src2.kind;
-  c.dstKind = dst.kind;
-  c.src1 = src1.cell;
-  c.src2 = src2.cell;
-  c.dst = dst.cell;
-  return c;
+  return {code, src1.kind, src2.kind, dst.kind, 0, src1.cell, src2.cell, dst.cell};
 }
 
 std::string line(const VmCommand &c) {
