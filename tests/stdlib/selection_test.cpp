@@ -19,7 +19,7 @@ using sicvm::test::outputOf;
 namespace {
 
 // Offsets within a typed family, in the library's type order.
-constexpr int32_t B = 0, I = 1, D = 2, R = 3, L = 4, T = 5, DT = 6;
+constexpr int32_t B = 0, I = 1, D = 2, R = 3, L = 4, DT = 6;  // TIME is 5
 constexpr int32_t SEL = 1040, MAX = 1050, MIN = 1060, LIMIT = 1070, MUX = 1080;
 constexpr int32_t INC_RANGE = 1394, INC_RANGE2 = 1395, DEC_RANGE = 1396, DEC_RANGE2 = 1397;
 
