@@ -40,8 +40,9 @@ std::function<void(ImageBytes &)> word(uint32_t offset, uint32_t value) {
   return [=](ImageBytes &i) { std::memcpy(i.data() + offset, &value, 4); };
 }
 
-// Each failing check, in the order set-up makes them: the last log line and
-// its level, no error number, and the place written once the Machine Block passed.
+// Each failing check, in the order set-up makes them: the blocks that passed
+// before it, the last log line and its level, no error number, and the place
+// written once the Machine Block passed.
 TEST(InitMachine, EachCheckFailsWithItsMessage) {
   const Layout lay = fullImage().layout();
   const uint32_t size = lay.size;
@@ -50,47 +51,48 @@ TEST(InitMachine, EachCheckFailsWithItsMessage) {
   const uint32_t segments = lay.of(Block::Segments), arrays = lay.of(Block::Arrays), code = lay.of(Block::Code);
   using H = VmHeader;
   const struct {
+    size_t passed;  // blocks logged as successful before the check: 1 header, 2 machine, ...
     std::function<void(ImageBytes &)> apply;
     std::string message;  // after "Program \"MIXER\" (7) "
   } cases[] = {
-      {[](ImageBytes &i) { std::memcpy(&i.header().label, "SIC3", 4); },
+      {0, [](ImageBytes &i) { std::memcpy(&i.header().label, "SIC3", 4); },
        "fatal error: SIC label error (found \"SIC3\", required \"SIC4\")"},
-      {set(&H::version, 405), "fatal error: Unsupported SIC version (found 405, required 406)"},
-      {set(&H::machineOffset, size - 119), "error: Machine Block (" + at(size - 119) + ":120) is outside" + sic},
-      {set(&H::machineOffset, 215), "error: Machine Block (215:120) is outside" + sic},
-      {set(&H::callStackSize, 0), "error: Call Stack is empty (0)"},
-      {set(&H::callStackSize, 0x20000000),
+      {0, set(&H::version, 405), "fatal error: Unsupported SIC version (found 405, required 406)"},
+      {1, set(&H::machineOffset, size - 119), "error: Machine Block (" + at(size - 119) + ":120) is outside" + sic},
+      {1, set(&H::machineOffset, 215), "error: Machine Block (215:120) is outside" + sic},
+      {2, set(&H::callStackSize, 0), "error: Call Stack is empty (0)"},
+      {2, set(&H::callStackSize, 0x20000000),
        "error: Call Stack (" + at(lay.of(Block::CallStack)) + ":0) is outside" + sic},
-      {set(&H::paramStackSize, 0), "error: Param Stack is empty (0)"},
-      {set(&H::paramStackOffset, size), "error: Param Stack (" + at(size) + ":768) is outside" + sic},
-      {set(&H::commandCount, 0), "error: Code Segment is empty (0)"},
-      {set(&H::commandCount, 1000), "error: Code Segment (" + at(code) + ":44000) is outside" + sic},
-      {set(&H::segmentCount, 0), "error: No Data Segments (0)"},
-      {set(&H::segmentTableOffset, 100), "error: Data Segment Table (100:8) is outsize" + sic},
-      {set(&H::segmentsOffset, size - 2), "error: Data Segment 0 count (" + at(size - 2) + ":4) is outside" + sic},
-      {word(segments, 0), "error: Data Segment 0 is empty (0)"},
-      {word(segments + 4 + 3 * 16, 1000), "error: Data Segment 1 (" + at(segments + 52) + ":16004) is outsize" + sic},
-      {set(&H::arraysOffset, 0), "error: Arrays Block (0:88) is outsize" + sic},
-      {[](ImageBytes &i) { i.header().arrayCount = i.header().arraysOffset = 0; },  // also without arrays
+      {3, set(&H::paramStackSize, 0), "error: Param Stack is empty (0)"},
+      {3, set(&H::paramStackOffset, size), "error: Param Stack (" + at(size) + ":768) is outside" + sic},
+      {4, set(&H::commandCount, 0), "error: Code Segment is empty (0)"},
+      {4, set(&H::commandCount, 1000), "error: Code Segment (" + at(code) + ":44000) is outside" + sic},
+      {5, set(&H::segmentCount, 0), "error: No Data Segments (0)"},
+      {5, set(&H::segmentTableOffset, 100), "error: Data Segment Table (100:8) is outsize" + sic},
+      {6, set(&H::segmentsOffset, size - 2), "error: Data Segment 0 count (" + at(size - 2) + ":4) is outside" + sic},
+      {6, word(segments, 0), "error: Data Segment 0 is empty (0)"},
+      {7, word(segments + 4 + 3 * 16, 1000),
+       "error: Data Segment 1 (" + at(segments + 52) + ":16004) is outsize" + sic},
+      {8, set(&H::arraysOffset, 0), "error: Arrays Block (0:88) is outsize" + sic},
+      {8, [](ImageBytes &i) { i.header().arrayCount = i.header().arraysOffset = 0; },  // also without arrays
        "error: Arrays Block (0:0) is outsize" + sic},
-      {[](ImageBytes &i) { i.arrayRecord(1).elementCount = i.arrayRecord(1).elementSize = 0; },
+      {9, [](ImageBytes &i) { i.arrayRecord(1).elementCount = i.arrayRecord(1).elementSize = 0; },
        "error: Array 1 is empty (0)"},
-      {[](ImageBytes &i) { i.arrayRecord(0).elementSize = 0; }, "error: Invalid Array 0 element size (0)"},
-      {[](ImageBytes &i) { i.arrayRecord(1).dimensions = 4; }, "error: Invalid Array 1 dimension (4)"},
-      {[](ImageBytes &i) { i.arrayRecord(0).dimensions = 0; }, "error: Invalid Array 0 dimension (0)"},
-      {set(&H::stateOffset, size - 23), "error: State Block (" + at(size - 23) + ":24) is outsize" + sic},
-      {set(&H::segmentVarsOffset, size - 36), "error: Data Segment 1 vars (" + at(size) + ":36) is outsize" + sic},
-      {set(&H::arrayVarsOffset, size - 48), "error: Array 1 vars (" + at(size) + ":72) is outsize" + sic},
-      {set(&H::replicationSize, 9),
+      {9, [](ImageBytes &i) { i.arrayRecord(0).elementSize = 0; }, "error: Invalid Array 0 element size (0)"},
+      {9, [](ImageBytes &i) { i.arrayRecord(1).dimensions = 4; }, "error: Invalid Array 1 dimension (4)"},
+      {9, [](ImageBytes &i) { i.arrayRecord(0).dimensions = 0; }, "error: Invalid Array 0 dimension (0)"},
+      {9, set(&H::stateOffset, size - 23), "error: State Block (" + at(size - 23) + ":24) is outsize" + sic},
+      {11, set(&H::segmentVarsOffset, size - 36), "error: Data Segment 1 vars (" + at(size) + ":36) is outsize" + sic},
+      {13, set(&H::arrayVarsOffset, size - 48), "error: Array 1 vars (" + at(size) + ":72) is outsize" + sic},
+      {14, set(&H::replicationSize, 9),
        "error: Replication Block (" + at(lay.of(Block::Replication)) + ":9) is outsize" + sic},
-      {set(&H::machineOffset, code + 4),
+      {15, set(&H::machineOffset, code + 4),
        "error: Machine Block (" + at(code + 4) + ":120) overlaps Code Segment (" + at(code) + ":88)"},
-      {set(&H::segmentTableOffset, arrays + 40),
+      {15, set(&H::segmentTableOffset, arrays + 40),
        "error: Data Segment Table (" + at(arrays + 40) + ":8) overlaps Arrays Block (" + at(arrays) + ":88)"},
-      {set(&H::stateOffset, segments + 8),  // its reset would clear var counts
+      {15, set(&H::stateOffset, segments + 8),  // its reset would clear var counts
        "error: Data Segments (" + at(segments) + ":104) overlaps State Block (" + at(segments + 8) + ":24)"},
   };
-  size_t passedBefore = 0;
   for (const auto &c : cases) {
     SCOPED_TRACE(c.message);
     ImageBytes image{fullImage().build()};
@@ -103,10 +105,8 @@ TEST(InitMachine, EachCheckFailsWithItsMessage) {
     ASSERT_FALSE(log.lines().empty());
     EXPECT_EQ(log.lines().back().level, c.message.starts_with("fatal") ? 5 : 4);
     EXPECT_EQ(log.lines().back().text, "Program \"MIXER\" (7) " + c.message + "\n");
-    const size_t passed = log.at(10).size();
-    EXPECT_GE(passed, passedBefore);
-    passedBefore = passed;
-    uint8_t *place = passed >= 2 ? image.data() + image.header().machineOffset : nullptr;
+    EXPECT_EQ(log.at(10).size(), c.passed);
+    uint8_t *place = c.passed >= 2 ? image.data() + image.header().machineOffset : nullptr;
     EXPECT_EQ(reinterpret_cast<uint8_t *>(machine), place);
   }
 }
