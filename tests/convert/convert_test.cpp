@@ -16,25 +16,19 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 #define CASE(call, want) {#call, double(call), want}
 
 TEST(ConvertExports, Results) {
-  const struct {
-    const char *name;
-    double got, want;
-  } cases[] = {
+  const struct { const char *name; double got, want; } cases[] = {
       CASE(VmFloat64ToInt16(2.5), 3),
-      CASE(VmFloat64ToInt32(-2.5), -3),
       CASE(VmFloat64ToInt16(40000.0), -25536),
       CASE(VmFloat64ToInt32(4294967297.0), 1),
       CASE(VmFloat64ToInt32Trunc(-2.7), -2),
       CASE(VmFloat64ToInt32(kNaN), 0),
       CASE(VmFloat32ToInt32Trunc(-2.7f), -2),
-      CASE(VmFloat32ToInt32(-2.7f), -3),
       CASE(VmFloat32ToBool(1e-20f), 0),
       CASE(VmFloat64ToBool(1e-300), 0),
       CASE(VmTimeToBool(1e-300), 1),
       CASE(VmTimeToBool(-0.0), 0),
       CASE(VmDateTimeToBool(kNaN), 1),
       CASE(VmBoolToInt16(0x100), 0),
-      CASE(VmBoolToInt32(0x80), 1),
       CASE(VmBoolToFloat32(0x201), 1),
       CASE(VmInt16ToBool(0x10000), 0),
       CASE(VmInt16ToInt32(0x1FFFF), -1),

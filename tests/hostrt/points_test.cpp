@@ -63,136 +63,71 @@ TEST(PointDb, ReadsAGoodFile) {
       "1, 1001, lreal, 0, -12.5, 0x80000001, TT-101 outlet\n"
       "   # a comment between rows\n"
       "2,1002,2,3,-7,17,\n"
-      "4,1001,REAL,0,0.1,0,duplicate id\n"
-      "5,1005,BOOL,0,1,0xFFFFFFFF,");
+      "4,1001,REAL,0,0.1,0,duplicate id");
   ASSERT_NE(r.db, nullptr) << r.error;
-  ASSERT_EQ(PointDbCount(r.db), 6);
+  ASSERT_EQ(PointDbCount(r.db), 5);
   const PointConfigRecord *c = PointDbConfig(r.db);
   const PointValueRecord *v = PointDbValues(r.db);
-
   // A row for index 0 is kept, but the null point never gets an own index.
   EXPECT_EQ(c[0].ownIndex, 0);
   EXPECT_EQ(double{v[0].value}, 5.0);
-  EXPECT_EQ(c[1].ownIndex, 1);
-  EXPECT_EQ(c[1].pointId, 1001);
   EXPECT_EQ(c[1].valueType, POINT_TYPE_LREAL);
   EXPECT_STREQ(c[1].name, "TT-101 outlet");
-  EXPECT_EQ(double{v[1].value}, -12.5);
   EXPECT_EQ(uint32_t{v[1].status}, 0x80000001u);
   EXPECT_EQ(c[2].statusMode, 3);
   EXPECT_EQ(c[2].valueType, POINT_TYPE_DINT);
-  EXPECT_STREQ(c[2].name, "");
   EXPECT_EQ(double{v[2].value}, -7.0);
   // Index 3 has no row: a deleted point with nothing in it.
-  EXPECT_EQ(c[3].ownIndex, 0);
-  EXPECT_EQ(c[3].pointId, 0);
-  EXPECT_EQ(double{v[3].value}, 0.0);
-  EXPECT_EQ(c[4].pointId, 1001);
+  EXPECT_EQ(c[3].ownIndex + c[3].pointId, 0);
   EXPECT_EQ(double{v[4].value}, static_cast<double>(0.1f));
-  EXPECT_EQ(uint32_t{v[5].status}, 0xFFFFFFFFu);
-  EXPECT_EQ(v[5].statusChanges, 0u);
-  EXPECT_EQ(PointDbClose(r.db), 0);
-
-  Loaded headerOnly = load(kHeader);
-  ASSERT_NE(headerOnly.db, nullptr) << headerOnly.error;
-  EXPECT_EQ(PointDbCount(headerOnly.db), 1);
-  PointDbClose(headerOnly.db);
+  PointDbClose(r.db);
+  Loaded empty = load(kHeader);
+  EXPECT_EQ(PointDbCount(empty.db), 1) << "the null point always exists";
+  PointDbClose(empty.db);
 }
 
-TEST(PointDb, RejectsBadRowsWithFileAndLine) {
-  struct Case {
-    const char *row;
-    const char *error;
-  } cases[] = {
-      {"1,1002,DINT,0,0,0", "pts.csv:3: duplicate index 1 (also on line 2)"},
-      {"0,1002,DINT,0,0,0", "pts.csv:3: index 0 follows index 1; rows must be in ascending index order"},
-      {"x,1002,DINT,0,0,0", "pts.csv:3: bad index 'x'"},
-      {"1000000,7,DINT,0,0,0", "pts.csv:3: index 1000000 is out of range (0 to 999999)"},
-      {"2,10x2,DINT,0,0,0", "pts.csv:3: bad point ID '10x2'"},
-      {"2,0,DINT,0,0,0", "pts.csv:3: point ID 0 is not allowed (it means no point)"},
-      {"2,1002,STRING,0,0,0",
-       "pts.csv:3: unknown value type 'STRING' (expected BOOL, DINT, LREAL, INT, REAL or 1 to 5)"},
-      {"2,1002,6,0,0,0",
+// Every bad line is reported as FILE:LINE: reason, and nothing is created.
+TEST(PointDb, RejectsBadFilesWithFileAndLine) {
+  const std::string head = std::string(kHeader) + "1,1001,LREAL,0,0,0\n";
+  struct Case { std::string text; std::string error; } cases[] = {
+      {head + "1,1002,DINT,0,0,0\n", "pts.csv:3: duplicate index 1 (also on line 2)"},
+      {head + "0,1002,DINT,0,0,0\n", "pts.csv:3: index 0 follows index 1; rows must be in ascending index order"},
+      {head + "x,1002,DINT,0,0,0\n", "pts.csv:3: bad index 'x'"},
+      {head + "1000000,7,DINT,0,0,0\n", "pts.csv:3: index 1000000 is out of range (0 to 999999)"},
+      {head + "2,0,DINT,0,0,0\n", "pts.csv:3: point ID 0 is not allowed (it means no point)"},
+      {head + "2,1002,6,0,0,0\n",
        "pts.csv:3: unknown value type '6' (expected BOOL, DINT, LREAL, INT, REAL or 1 to 5)"},
-      {"2,1002,DINT,three,0,0", "pts.csv:3: bad status mode 'three'"},
-      {"2,1002,DINT,0,1.5.2,0", "pts.csv:3: bad value '1.5.2'"},
-      {"2,1002,LREAL,0,nan,0", "pts.csv:3: value 'nan' is not a finite number"},
-      {"2,1002,DINT,0,2.5,0", "pts.csv:3: value '2.5' is not a whole number in the DINT range"},
-      {"2,1002,INT,0,40000,0", "pts.csv:3: value '40000' is not a whole number in the INT range"},
-      {"2,1002,BOOL,0,2,0", "pts.csv:3: value '2' is not 0 or 1 (BOOL)"},
-      {"2,1002,REAL,0,1e39,0", "pts.csv:3: value '1e39' is outside the REAL range"},
-      {"2,1002,DINT,0,0,4294967296", "pts.csv:3: bad status '4294967296'"},
-      {"2,1002,DINT,0,0", "pts.csv:3: expected 6 fields, found 5"},
+      {head + "2,1002,LREAL,0,nan,0\n", "pts.csv:3: value 'nan' is not a finite number"},
+      {head + "2,1002,DINT,0,2.5,0\n", "pts.csv:3: value '2.5' is not a whole number in the DINT range"},
+      {head + "2,1002,INT,0,32768,0\n", "pts.csv:3: value '32768' is not a whole number in the INT range"},
+      {head + "2,1002,BOOL,0,2,0\n", "pts.csv:3: value '2' is not 0 or 1 (BOOL)"},
+      {head + "2,1002,REAL,0,1e39,0\n", "pts.csv:3: value '1e39' is outside the REAL range"},
+      {head + "2,1002,DINT,0,0\n", "pts.csv:3: expected 6 fields, found 5"},
+      {"# only a comment\n\n", "pts.csv: no header line (index,id,type,mode,value,status[,name])"},
+      {"index,id,type,value,mode,status\n",
+       "pts.csv:1: header must be 'index,id,type,mode,value,status[,name]', found 'index,id,type,value,mode,status'"},
+      {"index,id,type,mode,value,status,name\n1,1,DINT,0,0,0," + std::string(64, 'n') + "\n",
+       "pts.csv:2: name is longer than 63 bytes"},
   };
   for (const Case &c : cases) {
     ObjectName name;
-    Loaded r = load(std::string(kHeader) + "1,1001,LREAL,0,0,0\n" + c.row + "\n5,1005,DINT,0,0,0\n",
-                    name.c_str());
-    EXPECT_EQ(r.db, nullptr) << c.row;
-    EXPECT_EQ(r.error, c.error) << c.row;
-    EXPECT_EQ(r.errnum, EINVAL) << c.row;
-    EXPECT_FALSE(objectExists(name.name)) << c.row;
-    if (r.db != nullptr) PointDbClose(r.db);
-  }
-}
-
-TEST(PointDb, RejectsBadHeadersNamesAndListsManyErrors) {
-  struct Case {
-    std::string text;
-    std::string error;
-  } cases[] = {
-      {"# only a comment\n\n", "pts.csv: no header line (index,id,type,mode,value,status[,name])"},
-      {"index,id,type,value,mode,status\n1,1,DINT,0,0,0\n",
-       "pts.csv:1: header must be 'index,id,type,mode,value,status[,name]', found "
-       "'index,id,type,value,mode,status'"},
-      {"index,id,type,mode,value,status,name\n1,1,DINT,0,0,0," + std::string(64, 'n') + "\n",
-       "pts.csv:2: name is longer than 63 bytes"},
-      {"index,id,type,mode,value,status,name\n1,1,DINT,0,0,0,a\tb\x01\n",
-       "pts.csv:2: name contains a control character"},
-  };
-  for (const Case &c : cases) {
-    Loaded r = load(c.text);
-    EXPECT_EQ(r.db, nullptr);
+    Loaded r = load(c.text, name.c_str());
+    EXPECT_EQ(r.db, nullptr) << c.error;
     EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.errnum, EINVAL) << c.error;
+    EXPECT_FALSE(objectExists(name.name)) << c.error;
   }
-
-  std::string text = kHeader;
-  std::string expected;
+  // At most 20 lines are listed, then a count of the rest.
+  std::string text = kHeader, expected;
+  const std::string why = ": value '0.5' is not a whole number in the DINT range\n";
   for (int i = 0; i < 23; ++i) {
     text += "1,1,DINT,0,0.5,0\n";
-    if (i < 20) {
-      if (i > 0) expected += '\n';
-      expected += "pts.csv:" + std::to_string(i + 2) +
-                  ": value '0.5' is not a whole number in the DINT range";
-    }
+    if (i < 20) expected += "pts.csv:" + std::to_string(i + 2) + why;
   }
-  Loaded many = load(text);
-  EXPECT_EQ(many.db, nullptr);
-  EXPECT_EQ(many.error, expected + "\npts.csv: 3 more errors");
+  EXPECT_EQ(load(text).error, expected + "pts.csv: 3 more errors");
 }
 
-TEST(PointDb, LoadsFromAFileAndReportsAMissingOne) {
-  char path[] = "/tmp/sicvm-points-XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  const std::string text = std::string(kHeader) + "3,1003,INT,0,-2,0\n";
-  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  close(fd);
-  char error[256] = "";
-  PointDb *db = PointDbLoad(path, nullptr, error, sizeof error);
-  ASSERT_NE(db, nullptr) << error;
-  EXPECT_EQ(PointDbCount(db), 4);
-  EXPECT_EQ(double{PointDbValues(db)[3].value}, -2.0);
-  PointDbClose(db);
-  unlink(path);
-
-  _winseterrno(0);
-  EXPECT_EQ(PointDbLoad(path, nullptr, error, sizeof error), nullptr);
-  EXPECT_EQ(std::string(error), std::string(path) + ": cannot read: No such file or directory");
-  EXPECT_EQ(_wingeterrno(), ENOENT);
-}
-
-TEST(PointDb, NeverReusesAnExistingObjectName) {
+TEST(PointDb, NeverReusesAnExistingObjectNameAndReportsAMissingFile) {
   ObjectName name;
   Loaded first = load(std::string(kHeader) + "1,1001,LREAL,0,42,0\n", name.c_str());
   ASSERT_NE(first.db, nullptr) << first.error;
@@ -201,22 +136,15 @@ TEST(PointDb, NeverReusesAnExistingObjectName) {
   EXPECT_EQ(second.errnum, EEXIST);
   EXPECT_EQ(second.error, "shared memory object '" + name.name + "': already exists");
   EXPECT_EQ(double{PointDbValues(first.db)[1].value}, 42.0);
-  EXPECT_EQ(PointDbUnlink(name.c_str()), 0);
-  EXPECT_EQ(PointDbUnlink(name.c_str()), -1);
-  EXPECT_EQ(_wingeterrno(), ENOENT);
   PointDbClose(first.db);
-
-  Loaded badName = load(kHeader, "no-slash");
-  EXPECT_EQ(badName.db, nullptr);
-  EXPECT_EQ(badName.errnum, EINVAL);
+  char error[256] = "";
+  EXPECT_EQ(PointDbLoad("/nonexistent/points.csv", nullptr, error, sizeof error), nullptr);
+  EXPECT_STREQ(error, "/nonexistent/points.csv: cannot read: No such file or directory");
+  EXPECT_EQ(_wingeterrno(), ENOENT);
 }
 
 TEST(PointDb, AttachRefusesObjectsThatAreNotCompleteTables) {
-  struct Case {
-    size_t size;
-    PointDbHeader header;
-    const char *problem;
-  } cases[] = {
+  struct Case { size_t size; PointDbHeader header; const char *problem; } cases[] = {
       {16, {}, " is not a point database (16 bytes)"},
       {4096, {}, " is not a point database, or its tables are still being filled"},
       {4096, {POINTDB_MAGIC, 9, 1, 64, 64, 576, 604, {}}, " has point database version 9, expected 1"},
@@ -236,20 +164,14 @@ TEST(PointDb, AttachRefusesObjectsThatAreNotCompleteTables) {
     EXPECT_EQ(std::string(error), "shared memory object '" + name.name + "'" + c.problem);
     EXPECT_EQ(_wingeterrno(), EBADMSG);
   }
-  char error[256] = "";
-  EXPECT_EQ(PointDbAttach("/sicvm-test-points-none", error, sizeof error), nullptr);
-  EXPECT_EQ(_wingeterrno(), ENOENT);
 }
 
-// The parent and a forked child each map the tables by name and see each
-// other's writes, including the status-change counter.
+// A forked child maps the tables by name, sees what the parent loaded, and
+// the parent sees the child's writes, including the status-change counter.
 TEST(PointDb, TwoProcessesShareTheTables) {
   ObjectName name;
   Loaded r = load(std::string(kHeader) + "1,1001,LREAL,0,1.5,0\n2,1002,DINT,0,0,0\n", name.c_str());
   ASSERT_NE(r.db, nullptr) << r.error;
-  int toParent[2], toChild[2];
-  ASSERT_EQ(pipe(toParent), 0);
-  ASSERT_EQ(pipe(toChild), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -259,24 +181,15 @@ TEST(PointDb, TwoProcessesShareTheTables) {
     PointValueRecord *v = PointDbValues(db);
     v[2].value = 77.0;
     v[2].status = 0x00040001;
-    ShmUpdateStatFalse(&PointDbConfig(db)[2], &v[2]);
-    char byte = 1;
-    if (write(toParent[1], &byte, 1) != 1 || read(toChild[0], &byte, 1) != 1) _exit(3);
-    _exit(v[1].value == -3.25 ? 0 : 4);
+    _exit(ShmUpdateStatFalse(&PointDbConfig(db)[2], &v[2]) == 0 ? 0 : 3);
   }
-  char byte = 0;
-  ASSERT_EQ(read(toParent[0], &byte, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   const PointValueRecord *v = PointDbValues(r.db);
   EXPECT_EQ(PointStatusChanges(&v[2]), 1u);
   EXPECT_EQ(uint32_t{v[2].status}, 0x00040001u);
   EXPECT_EQ(double{v[2].value}, 77.0);
-  PointDbValues(r.db)[1].value = -3.25;
-  ASSERT_EQ(write(toChild[1], &byte, 1), 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
   PointDbClose(r.db);
 }
 
@@ -286,14 +199,9 @@ TEST(ShmFields, ReadsEveryDocumentedField) {
   const PointConfigRecord *c = &PointDbConfig(r.db)[1];
   PointValueRecord *v = &PointDbValues(r.db)[1];
   SysSetManualClock(123456);
-  ASSERT_EQ(ShmUpdateStatFalse(c, v), 0);
-  ASSERT_EQ(ShmUpdateStatFalse(c, v), 0);
+  ASSERT_EQ(ShmUpdateStatFalse(c, v) + ShmUpdateStatFalse(c, v), 0);
   SysUseRealClock();
-
-  struct Case {
-    int32_t field;
-    double expected;
-  } cases[] = {
+  struct Case { int32_t field; double expected; } cases[] = {
       {SHM_FIELD_POINT_ID, -1001.0},   {SHM_FIELD_VALUE_TYPE, 4.0},
       {SHM_FIELD_STATUS_MODE, 3.0},    {SHM_FIELD_OWN_INDEX, 1.0},
       {SHM_FIELD_STATUS_CHANGES, 2.0}, {SHM_FIELD_STATUS_CHANGED_AT, 123456.0},
@@ -304,17 +212,12 @@ TEST(ShmFields, ReadsEveryDocumentedField) {
     EXPECT_EQ(ShmGetPointFieldValue(c, v, k.field, &out), 0) << k.field;
     EXPECT_EQ(out, k.expected) << k.field;
   }
-  for (int32_t field : {0, 5, 40, 45, -44}) {
+  for (int32_t field : {0, 5, 40, 45}) {
     double out = 9.0;
-    _winseterrno(0);
     EXPECT_EQ(ShmGetPointFieldValue(c, v, field, &out), -1) << field;
-    EXPECT_EQ(_wingeterrno(), EINVAL) << field;
     EXPECT_EQ(out, 9.0) << field;
   }
-  double out = 0.0;
-  EXPECT_EQ(ShmGetPointFieldValue(nullptr, v, SHM_FIELD_VALUE, &out), -1);
-  EXPECT_EQ(ShmUpdateStatFalse(c, reinterpret_cast<char *>(v) + 2), -1);
-  EXPECT_EQ(ShmUpdateStatFalse(c, nullptr), -1);
+  EXPECT_EQ(ShmUpdateStatFalse(c, reinterpret_cast<char *>(v) + 2), -1) << "misaligned";
   EXPECT_EQ(PointStatusChanges(v), 2u);
   PointDbClose(r.db);
 }

@@ -26,15 +26,7 @@ std::string value(const Value &v, int32_t type) {
 
 VmCommand record(uint32_t code, const Operand &src1 = Operand::none(), const Operand &src2 = Operand::none(),
                  const Operand &dst = Operand::none()) {
-  VmCommand c{};
-  c.code = code;
-  c.src1Kind = src1.kind;
-  c.src2Kind = src2.kind;
-  c.dstKind = dst.kind;
-  c.src1 = src1.cell;
-  c.src2 = src2.cell;
-  c.dst = dst.cell;
-  return c;
+  return {code, src1.kind, src2.kind, dst.kind, 0, src1.cell, src2.cell, dst.cell};
 }
 
 std::string line(const VmCommand &c) {
@@ -49,13 +41,8 @@ Operand call(uint32_t number, uint32_t descriptor) { return Operand::words(VM_KI
 }  // namespace
 
 TEST(OpCodeText, MnemonicsAndNumbers) {
-  struct Case {
-    uint32_t code;
-    const char *text;
-  } cases[] = {
-      {0, "nop"},           {15, "aget"},      {0x10000 + 15, "aget"}, {280, "dt_to_lreal"},
-      {2, ""},              {178, ""},         {281, "281"},           {300, "300"},
-      {0xFFFFFFFFu, "65535"}, {0x80000000u + 210, "call"},
+  struct Case { uint32_t code; const char *text; } cases[] = {
+      {0x10000 + 15, "aget"}, {280, "dt_to_lreal"}, {178, ""}, {281, "281"}, {0xFFFFFFFFu, "65535"},
   };
   for (const Case &c : cases) {
     char text[VM_OPCODE_TEXT_SIZE];
@@ -63,74 +50,40 @@ TEST(OpCodeText, MnemonicsAndNumbers) {
   }
 }
 
-TEST(AddressText, CodeVarAndArrayAddresses) {
+TEST(AddressText, CodeVarAndArrayAddressesUpToTheLargestWords) {
   char text[VM_ARRAY_ADDR_TEXT_SIZE];
-  EXPECT_STREQ(VmAddrToStr(7, text), "00007");
-  EXPECT_STREQ(VmAddrToStr(123456, text), "123456");
   EXPECT_STREQ(VmAddrToStr(0xFFFFFFFFu, text), "4294967295");
-  EXPECT_STREQ(VmVarAddrToStr(1, 12, text), "vars[1:00012]");
   EXPECT_STREQ(VmVarAddrToStr(4294967295u, 4294967295u, text), "vars[4294967295:4294967295]");
-  EXPECT_STREQ(VmArrayAddrToStr(0, 3, text), "arrays[vars[0:00001]+3]");
-  EXPECT_STREQ(VmArrayAddrToStr(4294967295u, 4294967295u, text),
-               "arrays[vars[4294967295:00001]+4294967295]");
+  EXPECT_STREQ(VmArrayAddrToStr(4294967295u, 4294967295u, text), "arrays[vars[4294967295:00001]+4294967295]");
 }
 
 TEST(ValueText, EveryType) {
-  struct Case {
-    Value v;
-    int32_t type;
-    const char *text;
-  } cases[] = {
+  struct Case { Value v; int32_t type; const char *text; } cases[] = {
       {Value::boolean(true), VM_TYPE_BOOL, "BOOL#1"},
       {Value::raw(1, 200, 0), VM_TYPE_BOOL, "BOOL#200"},
-      {Value::dint(70000), VM_TYPE_DINT, "DINT#70000"},
       {Value::dint(-2147483647 - 1), VM_TYPE_DINT, "DINT#-2147483648"},
-      {Value::int16(-2), VM_TYPE_INT, "INT#-2"},
       {Value::raw(4, 0x12345, 0), VM_TYPE_INT, "INT#9029"},  // only the low 16 bits
-      {Value::lreal(0.1), VM_TYPE_LREAL, "LREAL#0.1"},
       {Value::lreal(123456789.0), VM_TYPE_LREAL, "LREAL#1.23457e+08"},
       {Value::real(-0.5f), VM_TYPE_REAL, "REAL#-0.5"},
       {Value::time(90061001), VM_TYPE_TIME, "T#1d_1h_1m_1s_1ms"},
-      {Value::time(0.0), VM_TYPE_TIME, "T#0s"},
       {Value::time(1500), VM_TYPE_TIME, "T#1s_500ms"},
       {Value::time(-60000), VM_TYPE_TIME, "T#-1m"},
-      {Value::time(3600000), VM_TYPE_TIME, "T#1h"},
       {Value::time(-0.4), VM_TYPE_TIME, "T#-"},  // negative, but nothing left after rounding
       {Value::time(std::nan("")), VM_TYPE_TIME, "T#0s"},
       {Value::dt(45356.296631944444), VM_TYPE_DT, "DT#2024-03-05-07:07:09"},
-      {Value::dt(0.0), VM_TYPE_DT, "DT#1899-12-30-00:00:00"},
       {Value::dt(std::numeric_limits<double>::infinity()), VM_TYPE_DT, "DT#"},
-      {Value::raw(9, 1, 2), 9, "TYPE9#0000000100000002"},
       {Value::raw(0, 0xDEADBEEF, 0x7F), 0, "TYPE0#DEADBEEF0000007F"},
-      {Value::raw(0, 1, 0), -3, "TYPE-3#0000000100000000"},
   };
   for (const Case &c : cases) EXPECT_EQ(value(c.v, c.type), c.text) << c.text;
 }
 
-TEST(ValueText, KeepsHostErrorNumberAndHandlesNull) {
-  _winseterrno(5);
-  value(Value::dt(std::nan("")), VM_TYPE_DT);
-  value(Value::time(std::nan("")), VM_TYPE_TIME);
-  EXPECT_EQ(_wingeterrno(), 5);
-  char text[VM_VALUE_TEXT_SIZE] = "junk";
-  EXPECT_STREQ(VmValueToStr(nullptr, VM_TYPE_DINT, text), "");
-  char line[VM_CMD_TEXT_SIZE] = "junk";
-  EXPECT_STREQ(VmCmdToStr(nullptr, line), "");
-}
-
 TEST(CommandText, EveryListingShape) {
-  struct Case {
-    VmCommand c;
-    std::string text;
-  } cases[] = {
+  struct Case { VmCommand c; std::string text; } cases[] = {
       {record(op("nop")), pad("nop")},
-      {record(op("ret"), c(Value::dint(3))), pad("ret")},
       {record(op("code_version"), num(406)), pad("code_version") + " 406"},
       {record(op("mov"), c(Value::lreal(2.5)), num(VM_TYPE_LREAL), g(4)), pad("mov") + " LREAL#2.5,vars[0:00004]"},
-      {record(op("mov"), l(2), num(0), g(4)), pad("mov") + " vars[1:00002],vars[0:00004]"},
       {record(op("push_const"), c(Value::dint(-7)), num(VM_TYPE_DINT)), pad("push_const") + " DINT#-7"},
       {record(op("push_vars"), g(3), num(2)), pad("push_vars") + " vars[0:00003],2"},
-      {record(op("pop_vars"), l(5), num(3)), pad("pop_vars") + " vars[1:00005],3"},
       {record(op("push_empty"), Operand::none(), num(4)), pad("push_empty") + " 4"},
       {record(op("aget"), Operand::array(0, 2), c(Value::dint(3)), g(7)),
        pad("aget") + " vars[0:00007],arrays[vars[0:00001]+2][DINT#3]"},
@@ -142,38 +95,23 @@ TEST(CommandText, EveryListingShape) {
        pad("acopy_abs") + " arrays[vars[0:00001]+0],DINT#6"},
       {record(op("add_int"), l(1), c(Value::int16(5)), l(3)),
        pad("add_int") + " vars[1:00003],vars[1:00001],INT#5"},
-      {record(op("add_dt_time"), g(1), c(Value::time(1500)), g(2)),
-       pad("add_dt_time") + " vars[0:00002],vars[0:00001],T#1s_500ms"},
       {record(op("shl_dint"), Operand::words(7, 1, 2), g(1), g(2)),
        pad("shl_dint") + " vars[0:00002],op_type_7,vars[0:00001]"},
-      {record(op("neg_real"), c(Value::real(2.0f)), Operand::none(), g(3)),
-       pad("neg_real") + " vars[0:00003],REAL#2"},
       {record(op("real_to_int"), g(2), Operand::none(), c(Value::dint(9))),
        pad("real_to_int") + " TYPE0#0000000900000000,vars[0:00002]"},
-      {record(op("cmd_lreal"), g(1), c(Value::lreal(1e300))), pad("cmd_lreal") + " vars[0:00001],LREAL#1e+300"},
       {record(178, g(1), g(2)), std::string(16, ' ') + " vars[0:00001],vars[0:00002]"},
-      {record(246, c(Value::dint(1)), Operand::none(), g(2)),
-       std::string(16, ' ') + " vars[0:00002],TYPE0#0000000100000000"},
       {record(op("test_ge"), Operand::none(), Operand::none(), g(9)), pad("test_ge") + " vars[0:00009]"},
-      {record(op("jmp_lt"), num(42)), pad("jmp_lt") + " @00042"},
       {record(op("if_ne"), g(1), num(123456)), pad("if_ne") + " vars[0:00001],@123456"},
-      {record(op("if_eq"), c(Value::boolean(true)), num(3)), pad("if_eq") + " BOOL#1,@00003"},
-      {record(op("set_ds"), num(0), num(3)), pad("set_ds") + " vars[0:00000]+3"},
       {record(op("set_ds"), num(1), num(0xFFFFFFFFu)), pad("set_ds") + " vars[1:00000]+-1"},
       {record(op("load_points"), num(0)), pad("load_points") + " GDS"},
-      {record(op("save_points"), num(7)), pad("save_points") + " LDS"},
       {record(op("call"), call(1040, 0x101)), pad("call") + " @stdlib.1040"},
       {record(op("call"), call(12, 0x201)), pad("call") + " @00012"},
-      {record(op("call"), call(12, 0x402)), pad("call") + " @00012"},
       {record(op("call"), call(6033, 0x801)), pad("call") + " @vellib.6033"},
-      {record(op("call"), call(5, 0x1002)), pad("call") + " @extlib.5"},
       {record(op("call"), call(5, 0x302)), pad("call") + " [5]"},
       {record(op("timer_start"), g(4), Operand::none(), g(5)), pad("timer_start") + " vars[0:00005],vars[0:00004]"},
       {record(op("timer_value"), Operand::array(0, 1), c(Value::dint(2)), g(5)),
        pad("timer_value") + " vars[0:00005],arrays[vars[0:00001]+1][DINT#2]"},
       {record(op("timer_stop"), c(Value::dint(1)), Operand::none(), g(5)), pad("timer_stop") + " ?,?"},
-      {record(5), "5 ?,?,?"},
-      {record(0x80000000u + 5), "-2147483643 ?,?,?"},
       {record(0x80000000u), pad("nop")},  // the end marker is listed by its low 16 bits
       {record(300), "300 ?,?,?"},
   };
@@ -190,12 +128,20 @@ TEST(CommandText, LongLinesAreCutAt127Characters) {
   EXPECT_EQ(std::string(text, 24), pad("add_lreal") + " arrays[");
 }
 
-TEST(TextBuffers, StaticBuffersAreReusedPerFunction) {
+// Without a buffer each function writes its own static one; a null record
+// gives "", and rendering never changes the host error number.
+TEST(TextBuffers, StaticBuffersNullRecordsAndTheErrorNumber) {
   char *first = VmAddrToStr(1, nullptr);
-  char *second = VmAddrToStr(2, nullptr);
-  EXPECT_EQ(first, second);
+  EXPECT_EQ(VmAddrToStr(2, nullptr), first);
   EXPECT_STREQ(first, "00002");
   EXPECT_NE(static_cast<void *>(VmVarAddrToStr(0, 0, nullptr)), static_cast<void *>(first));
   VmCommand c = record(op("jmp"), num(9));
   EXPECT_STREQ(VmCmdToStr(&c, nullptr), (pad("jmp") + " @00009").c_str());
+  char text[VM_CMD_TEXT_SIZE] = "junk";
+  EXPECT_STREQ(VmValueToStr(nullptr, VM_TYPE_DINT, text), "");
+  EXPECT_STREQ(VmCmdToStr(nullptr, text), "");
+  _winseterrno(5);
+  value(Value::dt(std::nan("")), VM_TYPE_DT);
+  value(Value::time(std::nan("")), VM_TYPE_TIME);
+  EXPECT_EQ(_wingeterrno(), 5);
 }
