@@ -48,15 +48,12 @@ std::vector<uint64_t> allCells(test::TestMachine &m) {
 }
 
 TEST(ArrayCommands, ElementsExistOnlyBelowTheCountAsUnsigned) {
-  const struct {
-    int32_t index;
-    Operand reference;
-    int32_t array;  // the array the reference names; -1 when there is no such element
-  } cases[] = {{0, Operand::array(0, 0), 0},          {3, Operand::array(0, 0), 0},  {2, g(kRef), 1},
-               {1, Operand::array(0, 2), 2},          {4, Operand::array(0, 0), -1}, {-1, Operand::array(0, 0), -1},
-               {INT32_MIN, Operand::array(0, 1), -1}, {0, Operand::array(0, 5), -1}, {0, Operand::array(2, 0), -1},
-               {0, Operand::array(1, 0), -1}};
-  const uint64_t stored = 0x5566778811223344u;
+  // `array`: the array the reference names; -1 when there is no such element.
+  const struct { int32_t index; Operand reference; int32_t array; } cases[] = {
+      {0, Operand::array(0, 0), 0},          {3, Operand::array(0, 0), 0},  {2, g(kRef), 1},
+      {1, Operand::array(0, 2), 2},          {4, Operand::array(0, 0), -1}, {-1, Operand::array(0, 0), -1},
+      {INT32_MIN, Operand::array(0, 1), -1}, {0, Operand::array(0, 5), -1}, {0, Operand::array(2, 0), -1},
+      {0, Operand::array(1, 0), -1}};
   for (const auto &k : cases) {
     SCOPED_TRACE(k.index);
     const bool exists = k.array >= 0;
@@ -72,7 +69,7 @@ TEST(ArrayCommands, ElementsExistOnlyBelowTheCountAsUnsigned) {
     test::TestMachine put = machine(op("aput"), c(Value::dint(k.index)),
                                     c(Value::raw(VM_TYPE_LREAL, 0x11223344, 0x55667788)), k.reference);
     std::vector<uint64_t> expected = allCells(put);
-    if (exists) expected[uint32_t(k.array * 4 + k.index)] = stored;
+    if (exists) expected[uint32_t(k.array * 4 + k.index)] = 0x5566778811223344u;
     EXPECT_EQ(VmRunProgram(put.get(), 0, 0), 2);
     EXPECT_EQ(test::recordOf(put), error);
     EXPECT_EQ(allCells(put), expected);
@@ -81,13 +78,8 @@ TEST(ArrayCommands, ElementsExistOnlyBelowTheCountAsUnsigned) {
 }
 
 TEST(ArrayCommands, CopiesCheckSourceThenDestinationThenSizes) {
-  const struct {
-    uint16_t code;
-    Operand from, to;
-    Record error;
-    const char *message;
-    int32_t target;  // the array that receives 10..13; -1: none
-  } cases[] = {
+  // `target`: the array that receives 10..13; -1: none.
+  const struct { uint16_t code; Operand from, to; Record error; const char *message; int32_t target; } cases[] = {
       {op("acopy"), Operand::array(0, 0), Operand::array(0, 1), {}, "", 1},
       {op("acopy"), Operand::array(0, 0), g(kRef), {}, "", 1},
       {op("acopy"), Operand::array(0, 0), Operand::array(0, 3), {}, "", 3},  // 4 x 1 into 2 x 2
@@ -109,9 +101,7 @@ TEST(ArrayCommands, CopiesCheckSourceThenDestinationThenSizes) {
     EXPECT_EQ(VmRunProgram(m.get(), 0, 0), fatal ? 0 : 2);
     EXPECT_EQ(test::recordOf(m), k.error);
     EXPECT_EQ(m->pc, fatal ? 0u : 0xFFFFFFFFu);
-    if (fatal) {
-      EXPECT_EQ(log.texts(), std::vector<std::string>{test::errorLine(k.error.code, 0, k.message)});
-    }
+    if (fatal) { EXPECT_EQ(log.texts(), std::vector<std::string>{test::errorLine(k.error.code, 0, k.message)}); }
     for (int32_t to = 1; to <= 3; ++to)
       for (int32_t x = 0; x < 4; ++x)
         EXPECT_EQ(m.arrayCell(to, x).v.i32, (to == k.target ? 10 : 10 * (to + 1)) + x) << to << "," << x;
@@ -138,15 +128,9 @@ TEST(ArrayCommands, BrokenArrayRecordsAreMissing) {
 // A timer is a TIME var, or element SRC2 of an array operand; a missing
 // element is error 8 and clears DST (its BOOL byte for timer_started).
 TEST(TimerCommands, StartStopAndRead) {
-  const struct {
-    const char *mnemonic;
-    int32_t element;  // of array 4; -2: the var
-    double value;
-    bool running;
-    double valueAfter;
-    bool runningAfter;
-    Value out;
-  } cases[] = {
+  // `element` of array 4 is the timer; -2: the var.
+  const struct { const char *mnemonic; int32_t element; double value; bool running; double valueAfter;
+                 bool runningAfter; Value out; } cases[] = {
       {"timer_start", -2, 500, false, 0, true, Value::time(0)},
       {"timer_start", -2, 250, true, 250, true, Value::time(250)},
       {"timer_stop", -2, 250, true, 250, false, Value::time(250)},

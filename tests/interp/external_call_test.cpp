@@ -1,6 +1,6 @@
-// The guarded caller of the external procedure: results, the fault report,
-// both threads, and the host's own signal set-up, which every call leaves as
-// it was.
+// The external procedure through a program and its guarded caller: results,
+// the fault report, both threads, the next cycle, and the host's own signal
+// set-up, which every call leaves as it was.
 #include <errno.h>
 #include <signal.h>
 
@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "interp/external_call.h"
-#include "support/log_capture.h"
+#include "interp/program.h"
 
 using namespace sicvm;
 
@@ -25,7 +25,7 @@ namespace {
                int32_t, [[maybe_unused]] int32_t first, [[maybe_unused]] int32_t nin, int32_t, VmMachine *)
 
 PROC(writesItsOutput) {
-  if (mode != 0) frame[first + nin].v.i32 = function * 2;
+  if (mode != 0) frame[first + nin].v.i32 = function + frame[first].v.i32 * 4;
   return 0;
 }
 PROC(returnsSeven) { return 7; }
@@ -91,10 +91,12 @@ class HostSignals {
   alignas(16) char stack_[64 * 1024];
 };
 
-// Every case in order on the calling thread, under the host's signal set-up:
-// the result, and the report logged (code 0: none).
+// Every case in order on the calling thread, under the host's signal set-up,
+// through a program that calls function 21 with the input 7 and pops the
+// output into var 2: what the call leaves, and the fault report logged
+// (code 0: none). A fault stops its cycle only: the next one runs normally.
 void runCases() {
-  const struct { const char *what; VmLibraryProc proc; int32_t result; uint32_t code; } cases[] = {
+  const struct { const char *what; VmLibraryProc proc; uint32_t result; uint32_t code; } cases[] = {
       {"succeeds", writesItsOutput, 0, 0},
       {"dereferences null", dereferencesNull, 5, kExceptionAccessViolation},
       {"returns its own result", returnsSeven, 7, 0},
@@ -104,26 +106,37 @@ void runCases() {
       {"overflows its stack", overflowsTheStack, 5, kExceptionAccessViolation},
       {"succeeds at the end", writesItsOutput, 0, 0},
   };
+  build::ImageBuilder b;
+  b.var(b.segment(), build::Var(build::Value::dint(0)));
+  b.command(op("push_const"), build::c(build::Value::dint(7)));
+  b.command(op("call"), build::Operand::words(1, 21, VM_CALL_EXTERNAL | 1), build::Operand::words(1, 1 << 8 | 1 << 16));
+  b.command(op("pop_vars"), build::g(2), build::num(1));
+  b.end();
+  test::TestMachine m(b);
   const auto host = std::make_unique<HostSignals>();
   g_hostSignals = 0;
   for (const auto &k : cases) {
     SCOPED_TRACE(k.what);
     VmSetExternalProc(k.proc);
-    VmCell frame[2] = {};
+    VmResetMachine(m.get());
+    m.globalCell(2).v.i32 = 0;
     test::LogCapture log(4);
-    EXPECT_EQ(callExternal(1, 21, frame, 2, 0, 1, 1, nullptr), k.result);
+    VmRunProgram(m.get(), 0, 0);
     host->expectInPlace();
-    const std::vector<std::string> lines = log.at(4);
-    if (k.code == 0) {
-      EXPECT_TRUE(lines.empty()) << log.all();
-      EXPECT_EQ(frame[1].v.i32, k.result == 0 ? 42 : 0);
-      continue;
+    EXPECT_EQ(test::recordOf(m), (k.result ? test::Record{128, 1, 21, k.result} : test::Record{}));
+    EXPECT_EQ(m.globalCell(2).v.i32, k.result ? 0 : 49);
+    std::vector<std::string> lines = log.at(4);
+    if (k.result) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.back(), test::errorLine(128, 1, "External function 21 returns error " + std::to_string(k.result)));
+      lines.pop_back();
     }
+    ASSERT_EQ(lines.size(), k.code ? 1u : 0u);
+    if (!k.code) continue;
     // Exactly this form, without a line end; the procedures live in the test program.
     const std::regex form("External call exception ([0-9A-F]{8}) at address 0x([0-9a-f]+) in module " +
                           std::string(program_invocation_short_name));
     std::smatch report;
-    ASSERT_EQ(lines.size(), 1u);
     ASSERT_TRUE(std::regex_match(lines[0], report, form)) << lines[0];
     EXPECT_EQ(std::stoul(report[1], nullptr, 16), k.code);
     // A C++ exception names the procedure, a fault the instruction that failed.

@@ -1,8 +1,6 @@
 // Library calls through VmRunProgram: parameters on the param stack (call
 // type 1) and in the local data segment (call type 2), the checks before a
-// call, the errors after it, and the external procedure cycle after cycle.
-#include <thread>
-
+// call and the errors after it.
 #include "interp/program.h"
 
 using namespace sicvm;
@@ -114,43 +112,5 @@ TEST(LibraryCalls, AnUnknownClassRepeatsUntilTheCommandLimit) {
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 11);
   EXPECT_EQ(test::recordOf(m), (Record{106, 0, 11, 10}));
 }
-
-// ---- The external procedure ----
-
-int32_t adds(int32_t mode, int32_t, VmCell *frame, int32_t, int32_t first, int32_t nin, int32_t nout, VmMachine *) {
-  if (nin != 2 || nout != 1) return 2;
-  if (mode != 0) frame[first + 2].v.i32 = frame[first].v.i32 + frame[first + 1].v.i32;
-  return 0;
-}
-
-__attribute__((noinline, no_sanitize("address", "undefined"))) int32_t crashes(int32_t, int32_t, VmCell *, int32_t,
-                                                                              int32_t, int32_t, int32_t, VmMachine *) {
-  volatile int *volatile p = nullptr;
-  *p = 1;
-  return 0;
-}
-
-// A fault of the procedure stops its cycle only: the next one runs normally.
-void externalFaultThenRecovery() {
-  TestMachine m(pushing(2, call(77, kExternal | kOnStack, 2, 1), true));  // 1 + 2 into var 2
-  for (VmLibraryProc proc : {adds, crashes, adds}) {
-    VmSetExternalProc(proc);
-    m.globalCell(2).v.i32 = 0;
-    test::LogCapture log(4);
-    const bool faults = proc == crashes;
-    EXPECT_EQ(runCycle(m), (faults ? Record{128, 2, 77, 5} : Record{}));
-    EXPECT_EQ(m.globalCell(2).v.i32, faults ? 0 : 3);
-    const std::vector<std::string> lines = log.at(4);
-    ASSERT_EQ(lines.size(), faults ? 2u : 0u);
-    if (!faults) continue;
-    EXPECT_EQ(lines[0].rfind("External call exception C0000005 at address ", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1], test::errorLine(128, 2, "External function 77 returns error 5"));
-  }
-  VmSetExternalProc(nullptr);
-}
-
-TEST(LibraryCalls, AnExternalFaultStopsOneCycleOnly) { externalFaultThenRecovery(); }
-
-TEST(LibraryCalls, AnExternalFaultStopsOneCycleOnlyOnASecondThread) { std::thread(externalFaultThenRecovery).join(); }
 
 }  // namespace
