@@ -10,14 +10,30 @@ using test::TestMachine;
 
 namespace {
 
-// Global segment: base vars 0 and 1, then DINT vars 2.. holding 10, 11, ...;
-// segment 1 holds three DINT vars 100..102.
-ImageBuilder fixture(int vars = 6, uint32_t paramStack = 8) {
+// Global vars: 2 plain, 3 of class 4, 4..7 references to arrays 0, 1, 2 and
+// to none (9), 8..11 DINTs 10..13; segment 1 holds the DINTs 100..102.
+// Arrays: 0 and 1 of 4 DINTs (0.., 100..), 2 of 5 (200..).
+constexpr uint32_t kPlain = 2, kRefTo0 = 4, kRefTo1 = 5, kRefToNone = 7;
+ImageBuilder fixture() {
   ImageBuilder b;
-  b.paramStack(paramStack).callStack(2).commandLimit(1000);
+  b.paramStack(8).callStack(2);
   const uint32_t s0 = b.segment(), s1 = b.segment(1, 0);
-  for (int i = 0; i < vars; ++i) b.var(s0, Var(Value::dint(10 + i)));
+  Var odd(Value::dint(7));
+  odd.typeClass = 4;
+  b.var(s0, Var(Value::raw(VM_TYPE_DINT, 0xAAAAAAAA, 0xBBBBBBBB)));
+  b.var(s0, odd);
+  for (uint32_t relative : {0, 1, 2, 9}) {
+    Var ref(Value::raw(VM_TYPE_DINT, 0, relative));
+    ref.typeClass = VM_CLASS_ARRAY_REF;
+    b.var(s0, ref);
+  }
+  for (int i = 0; i < 4; ++i) b.var(s0, Var(Value::dint(10 + i)));
   for (int i = 0; i < 3; ++i) b.var(s1, Var(Value::dint(100 + i)));
+  for (int first : {0, 100, 200}) {
+    std::vector<Value> values;
+    for (int i = 0; i < (first == 200 ? 5 : 4); ++i) values.push_back(Value::dint(first + i));
+    b.array(Array{VM_TYPE_DINT, 1, uint32_t(values.size()), 1, values, 0});
+  }
   return b;
 }
 
@@ -32,10 +48,10 @@ void expectStop(TestMachine &m, const Record &record, const std::string &message
   if (record.code > 100) { EXPECT_EQ(m->pc, record.address); }
 }
 
-TEST(Operands, AVariableMustExistInItsSlot) {
+TEST(Operands, AVariableMustExistInItsSlotAndMovCopiesAllEightBytes) {
   const struct { Operand src1, dst; Record record; } cases[] = {
-      {g(7), g(2), {}},                            // the last var
-      {g(8), g(2), {110, 0, 0, 8}},                // past the var count
+      {g(kPlain), g(11), {}},
+      {g(12), g(2), {110, 0, 0, 12}},              // past the var count
       {Operand::var(2, 0), g(2), {110, 0, 2, 0}},  // no slot 2
       {l(0), g(2), {110, 0, 1, 0}},                // no local segment
       {g(99), l(5), {110, 0, 0, 99}},              // SRC1 is resolved first
@@ -46,71 +62,49 @@ TEST(Operands, AVariableMustExistInItsSlot) {
     b.command(op("mov"), k.src1, Operand::none(), k.dst);
     b.end();
     TestMachine m(b);
-    m.globalCell(7).v.w[1] = 0xBEEF;
     char text[64];
     std::snprintf(text, sizeof text, "Invalid operand var address (%u:%05u)", k.record.arg1, k.record.arg2);
     expectStop(m, k.record, k.record.code ? text : "");
     EXPECT_EQ(m->pc, k.record.code ? 0u : 1u);
-    EXPECT_EQ(m.globalCell(2).v.w[1], k.record.code ? 0u : 0xBEEFu) << "mov copies all 8 bytes";
+    EXPECT_EQ(test::bitsOf(m.globalCell(11)), k.record.code ? 13u : 0xBBBBBBBBAAAAAAAAu);
+    EXPECT_EQ(m.globalCell(11).type, VM_TYPE_DINT) << "the cell head stays";
   }
 }
 
 // ---- Param stack ----
 
 TEST(ParamStack, PushConstAndPushEmpty) {
-  ImageBuilder b = fixture(6, 4);
+  ImageBuilder b = fixture();
   b.command(op("push_const"), Operand::words(VM_KIND_VAR, 7, 8));  // the kind is not consulted
   b.command(op("push_empty"), Operand::words(1, 0xAB, 0xCD), num(2));
   b.command(op("push_empty"), num(0), num(0xFFFFFFFFu));  // 3 + n wraps to 2: nothing pushed
   b.command(op("push_const"), c(Value::dint(9)));
+  b.command(op("push_empty"), num(0), num(4));
   b.command(op("push_empty"), num(0), num(1));  // the stack is full
   TestMachine m(b);
-  expectStop(m, {120, 4, 4, 1}, "Param stack overflow (5)");
+  expectStop(m, {120, 5, 8, 1}, "Param stack overflow (9)");
   const VmCell expected[] = {{VM_ENTRY_VALUE, 0, {}, {.w = {7, 8}}}, {VM_ENTRY_EMPTY, 0, {}, {.w = {0xAB, 0xCD}}},
                              {VM_ENTRY_EMPTY, 0, {}, {.w = {0xAB, 0xCD}}}, {VM_ENTRY_VALUE, 0, {}, {.w = {9, 0}}}};
   for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(std::memcmp(&entry(m, i), &expected[i], sizeof(VmCell)), 0) << i;
 }
 
+// pop_vars names the last var of its run: the top entry goes there.
 TEST(ParamStack, PopFillsFromTheLastVarDown) {
-  const struct { uint32_t v, n; Record record; int32_t vars[6]; } cases[] = {
-      {5, 3, {}, {0, 0, 10, 1, 2, 3}},
-      {2, 3, {}, {1, 2, 3, 11, 12, 13}},
-      {1, 3, {110, 3, 0, 1}, {0, 0, 10, 11, 12, 13}},  // the run would start below var 0
-      {5, 4, {121, 3, 3, 4}, {0, 0, 10, 11, 12, 13}},
+  const struct { uint32_t v, n; Record record; int32_t vars[4]; } cases[] = {
+      {11, 3, {}, {10, 1, 2, 3}},
+      {10, 3, {}, {1, 2, 3, 13}},
+      {1, 3, {110, 3, 0, 1}, {10, 11, 12, 13}},  // the run would start below var 0
+      {11, 4, {121, 3, 3, 4}, {10, 11, 12, 13}},
   };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture(4);
+    ImageBuilder b = fixture();
     for (int i = 1; i <= 3; ++i) b.command(op("push_const"), c(Value::dint(i)));
     b.command(op("pop_vars"), g(k.v), num(k.n));
     b.end();
     TestMachine m(b);
     expectStop(m, k.record);
-    for (uint32_t var = 0; var < 6; ++var) EXPECT_EQ(m.globalCell(var).v.i32, k.vars[var]) << &k - cases;
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(m.globalCell(8 + i).v.i32, k.vars[i]) << &k - cases;
   }
-}
-
-// Global vars: 2 plain, 3 of class 4, 4..7 references to arrays 0, 1, 2 and
-// to none (9). Arrays: 0 and 1 of 4 DINTs (0.., 100..), 2 of 5 (200..).
-constexpr uint32_t kPlain = 2, kRefTo0 = 4, kRefTo1 = 5, kRefToNone = 7;
-ImageBuilder arrayFixture() {
-  ImageBuilder b;
-  b.paramStack(8);
-  const uint32_t s0 = b.segment();
-  Var odd(Value::dint(7));
-  odd.typeClass = 4;
-  b.var(s0, Var(Value::raw(VM_TYPE_DINT, 0xAAAAAAAA, 0xBBBBBBBB)));
-  b.var(s0, odd);
-  for (uint32_t relative : {0, 1, 2, 9}) {
-    Var ref(Value::raw(VM_TYPE_DINT, 0, relative));
-    ref.typeClass = VM_CLASS_ARRAY_REF;
-    b.var(s0, ref);
-  }
-  for (int first : {0, 100, 200}) {
-    std::vector<Value> values;
-    for (int i = 0; i < (first == 200 ? 5 : 4); ++i) values.push_back(Value::dint(first + i));
-    b.array(Array{VM_TYPE_DINT, 1, uint32_t(values.size()), 1, values, 0});
-  }
-  return b;
 }
 
 // Plain vars are pushed as values, references as absolute array numbers;
@@ -120,12 +114,12 @@ TEST(ParamStack, PushVars) {
       {kPlain, 5, {}, 5},
       {kPlain, 9, {120, 0, 0, 9}, 0},   // 8 entries only
       {kRefTo1, 3, {112, 0, 0, 9}, 2},  // the entries pushed before stay
-      {6, 3, {110, 0, 0, 6}, 0},        // vars 6, 7, 8: 8 is past the count
+      {11, 2, {110, 0, 0, 11}, 0},      // vars 11 and 12: 12 is past the count
       {0, 0, {110, 0, 0, 0}, 0},        // v + n - 1 wraps
       {3, 0, {}, 0},
   };
   for (const auto &k : cases) {
-    ImageBuilder b = arrayFixture();
+    ImageBuilder b = fixture();
     b.command(op("push_vars"), g(k.first), num(k.n));
     b.end();
     TestMachine m(b);
@@ -157,7 +151,7 @@ TEST(ParamStack, PopByEntryKind) {
           {9, 0, kPlain, {125, 0, 9, 0}, "Unknown stack param type (9)", 0xBBBBBBBBAAAAAAAAu},
       };
   for (const auto &k : cases) {
-    ImageBuilder b = arrayFixture();
+    ImageBuilder b = fixture();
     b.command(op("pop_vars"), g(k.into), num(1));
     b.end();
     TestMachine m(b);
@@ -175,29 +169,26 @@ TEST(ParamStack, PopByEntryKind) {
 // ---- Tests, jumps and branches ----
 
 // Whether each condition holds when the flags say greater (0), equal (1),
-// less (2), and with both bits set (3, which no comparison stores).
-TEST(Conditions, TestsAndJumpsReadTheTwoFlagBits) {
+// less (2), and with both bits set (3, which no comparison stores); jmp
+// always jumps, if_eq and if_ne test the truth of a BOOL byte.
+TEST(Conditions, TestsAndJumps) {
   const struct { const char *name; bool holds[4]; } rows[] = {
       {"eq", {0, 1, 0, 1}}, {"ne", {1, 0, 1, 0}}, {"lt", {0, 0, 1, 0}},
       {"le", {0, 1, 1, 1}}, {"gt", {1, 0, 0, 0}}, {"ge", {1, 1, 0, 1}}};
   for (const auto &row : rows) {
     for (uint32_t flags = 0; flags < 4; ++flags) {
       ImageBuilder b = fixture();
-      const uint32_t out = b.var(0, Var(Value::raw(VM_TYPE_BOOL, 0xA5A5A5A5u, 0xA5A5A5A5u)));
-      b.command(uint16_t(codeOf(std::string("test_") + row.name)), Operand::none(), Operand::none(), g(out));
+      b.command(uint16_t(codeOf(std::string("test_") + row.name)), Operand::none(), Operand::none(), g(kPlain));
       b.command(uint16_t(codeOf(std::string("jmp_") + row.name)), num(3));
       b.end();
       b.end();
       TestMachine m(b);
       m->compareFlags = flags;
       EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
-      EXPECT_EQ(test::bitsOf(m.globalCell(out)), 0xA5A5A5A5A5A5A500u | row.holds[flags]) << row.name << flags;
+      EXPECT_EQ(test::bitsOf(m.globalCell(kPlain)), 0xBBBBBBBBAAAAAA00u | row.holds[flags]) << row.name << flags;
       EXPECT_EQ(m->pc, row.holds[flags] ? 3u : 2u) << row.name << flags;
     }
   }
-}
-
-TEST(Conditions, JmpAlwaysJumpsAndIfTestsTheBoolByte) {
   const struct { uint16_t code; uint8_t byte; bool taken; } cases[] = {
       {op("jmp"), 2, true}, {op("if_eq"), 0, false}, {op("if_eq"), 2, true}, {op("if_ne"), 0, true},
       {op("if_ne"), 1, false}};
@@ -227,7 +218,7 @@ TEST(Frames, SetDsCallAndRetReturnAfterTheCallAndRestoreTheSegment) {
   b.command(op("ret"));                                           // 8
   TestMachine m(b);
   expectStop(m, {110, 2, 1, 2});
-  EXPECT_EQ(m.globalCell(2).v.i32, 100);
+  EXPECT_EQ(test::bitsOf(m.globalCell(2)), 100u);
   EXPECT_EQ(m->callDepth, 0u);
   EXPECT_EQ(m->localSegmentNo, 0u);
   EXPECT_EQ(m->localSegment, 0u);
@@ -254,7 +245,7 @@ TEST(Frames, Errors) {
     ImageBuilder b = fixture();
     for (const Command &cmd : k.code) b.command(cmd);
     TestMachine m(b);
-    // Frame 0 as set_ds opens it before a call, or (depth 1) open with a
+    // Frame 0 as set_ds finds it before a call, or (depth 1) open with a
     // valid return address and a saved segment beyond the count.
     reinterpret_cast<VmCallEntry *>(m.image().data() + m.image().header().callStackOffset)[0] = {k.depth ? 1u : 0xABCDu, 2};
     m->callDepth = k.depth;

@@ -4,8 +4,6 @@
 #include <errno.h>
 #include <signal.h>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <memory>
 #include <regex>
@@ -16,6 +14,7 @@
 #include "interp/program.h"
 
 using namespace sicvm;
+using namespace sicvm::build;
 
 namespace {
 
@@ -40,16 +39,13 @@ FAULTING PROC(dividesByZero) {
 }
 PROC(throwsException) { throw std::runtime_error("external failure"); }
 
-// Deeper than any stack: the recursion ends only in a fault.
+// Deeper than any stack: only a fault ends the recursion.
 volatile int g_depthLimit = 1 << 30;
-FAULTING int recurse(volatile char *previous, int depth) {
-  volatile char local[512];
-  local[0] = static_cast<char>(depth);
-  local[511] = previous != nullptr ? previous[0] : 0;
-  if (depth >= g_depthLimit) return local[511];
-  return recurse(local, depth + 1) + local[511];
+FAULTING int recurse(int depth) {
+  volatile char local[512] = {char(depth)};
+  return depth >= g_depthLimit ? local[0] : recurse(depth + 1) + local[0];
 }
-FAULTING PROC(overflowsTheStack) { return recurse(nullptr, 0); }
+FAULTING PROC(overflowsTheStack) { return recurse(0); }
 
 // The host's handler for SIGSEGV and SIGFPE and its alternate stack, for the
 // life of the object.
@@ -106,11 +102,11 @@ void runCases() {
       {"overflows its stack", overflowsTheStack, 5, kExceptionAccessViolation},
       {"succeeds at the end", writesItsOutput, 0, 0},
   };
-  build::ImageBuilder b;
-  b.var(b.segment(), build::Var(build::Value::dint(0)));
-  b.command(op("push_const"), build::c(build::Value::dint(7)));
-  b.command(op("call"), build::Operand::words(1, 21, VM_CALL_EXTERNAL | 1), build::Operand::words(1, 1 << 8 | 1 << 16));
-  b.command(op("pop_vars"), build::g(2), build::num(1));
+  ImageBuilder b;
+  b.var(b.segment(), Var(Value::dint(0)));
+  b.command(op("push_const"), c(Value::dint(7)));
+  b.command(op("call"), Operand::words(1, 21, VM_CALL_EXTERNAL | 1), Operand::words(1, 1 << 8 | 1 << 16));
+  b.command(op("pop_vars"), g(2), num(1));
   b.end();
   test::TestMachine m(b);
   const auto host = std::make_unique<HostSignals>();

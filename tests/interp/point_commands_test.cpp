@@ -40,33 +40,48 @@ class PointCommands : public ::testing::Test {
   }
 };
 
-// Every linked var of class 1 with the load flag receives its point's field
-// by its own type; the command goes on after errors, the last one stays.
-TEST_F(PointCommands, LoadConvertsByTheVarsTypeAndGoesOnAfterErrors) {
-  const struct { Var var; uint64_t bits; } vars[] = {
+// load_points gives every linked var of class 1 with the load flag its
+// point's field by the var's own type; save_points gives every one with the
+// save flag's value, read by its type, to its point. Both go on after
+// errors; the last error stays.
+TEST_F(PointCommands, LoadAndSaveByTheVarsType) {
+  const struct { Var var; uint64_t bits; } vars[] = {  // the var after the load
       {linked(Value::boolean(false), 1001, VM_VAR_LOAD), 1},
       {linked(Value::dint(0), 1001, VM_VAR_LOAD), 3},  // fround(2.5)
       {linked(Value::int16(0), 1001, VM_VAR_LOAD), 3},
       {linked(Value::real(0), 1001, VM_VAR_LOAD), test::bitsOf(Value::real(2.5f).v)},
       {linked(Value::lreal(0), 1001, VM_VAR_LOAD, 43), test::bitsOf(Value::lreal(16).v)},  // the status
       {linked(Value::time(0), 1002, VM_VAR_LOAD), test::bitsOf(Value::lreal(-7).v)},
-      {linked(Value::dint(99), 1002, VM_VAR_SAVE), 99},         // not for loading
-      {linked(Value::dint(99), 0, VM_VAR_LOAD), 99},            // not linked
-      {linked(Value::dint(99), 1002, VM_VAR_LOAD, 44, 2), 99},  // class 2
-      {linked(Value::lreal(99), 1002, VM_VAR_LOAD, 99), 0},     // no field 99: error 5
-      {linked(Value::lreal(99), 1003, VM_VAR_LOAD), 0},         // index moved out: error 4
+      {linked(Value::dint(99), 0, VM_VAR_LOAD), 99},            // 8 not linked
+      {linked(Value::dint(99), 1002, VM_VAR_LOAD, 44, 2), 99},  // 9 class 2
+      {linked(Value::lreal(99), 1002, VM_VAR_LOAD, 99), 0},     // 10 no field 99: error 5
+      {linked(Value::lreal(99), 1003, VM_VAR_LOAD), 0},         // 11 index moved out: error 4
+      {linked(Value::boolean(true), 1004, VM_VAR_SAVE), 1},     // 12 -> BOOL point
+      {linked(Value::dint(70000), 1003, VM_VAR_SAVE), 70000},   // 13 -> INT point
+      {linked(Value::real(0.1f), 1001, VM_VAR_SAVE), test::bitsOf(Value::real(0.1f).v)},  // 14 -> LREAL point
+      {linked(Value::lreal(-2.5), 1002, VM_VAR_SAVE), test::bitsOf(Value::lreal(-2.5).v)},  // 15 -> DINT point
+      {linked(Value::int16(5), 1002, VM_VAR_SAVE, 43), 5},      // 16 -> status
+      {linked(Value::dint(1), 1002, VM_VAR_SAVE, 12), 1},       // 17 field 12: error 5
+      {linked(Value::dint(-4), 1001, VM_VAR_SAVE), uint32_t(-4)},  // 18 index made negative: error 4
   };
   ImageBuilder b;
   const uint32_t g0 = b.segment();
   for (const auto &v : vars) b.var(g0, v.var);
   b.command(op("load_points"), g(0));
+  b.command(op("save_points"), g(0));
   b.command(op("ret"));
   test::LogCapture log(15);
-  test::TestMachine m = run(b, log, [](test::TestMachine &t) { t.image().varRecord(0, 12).pointIndex = 77; });
-  for (uint32_t i = 0; i < std::size(vars); ++i) EXPECT_EQ(test::bitsOf(m.globalCell(2 + i)), vars[i].bits) << i;
-  EXPECT_EQ(test::recordOf(m), (Record{4, 0, 77, 0}));
+  test::TestMachine m = run(b, log, [](test::TestMachine &t) {
+    t.image().varRecord(0, 11).pointIndex = 77;
+    t.image().varRecord(0, 18).pointIndex = -2;
+  });
+  for (uint32_t i = 0; i < std::size(vars); ++i) EXPECT_EQ(test::bitsOf(m.globalCell(2 + i)), vars[i].bits) << 2 + i;
+  const double values[] = {0, double(0.1f), -3.0, 4464.0, 1.0};
+  for (int32_t i = 1; i <= 4; ++i) EXPECT_EQ(double(points.value(i).value), values[i]) << "point " << i;
+  EXPECT_EQ(points.value(2).status, 5u);
+  EXPECT_EQ(test::recordOf(m), (Record{4, 1, 0xFFFFFFFEu, 0}));
   EXPECT_EQ(m.state().runStatus, uint32_t(VM_CYCLE_COMPLETE));
-  const std::string load = p + ": Load point ";
+  const std::string load = p + ": Load point ", save = p + ": Save var 0:000";
   EXPECT_EQ(log.texts(), (std::vector<std::string>{
                              test::kCycleLine,
                              load + "1 field 44 value 2.5 to var 0:00002 - SUCCESS",
@@ -76,44 +91,18 @@ TEST_F(PointCommands, LoadConvertsByTheVarsTypeAndGoesOnAfterErrors) {
                              load + "1 field 43 value 16 to var 0:00006 - SUCCESS",
                              load + "2 field 44 value -7 to var 0:00007 - SUCCESS",
                              test::errorLine(5, 0, "Invalid point field (99)"),
-                             load + "2 field 99 value 0 to var 0:00011 - ERROR",
+                             load + "2 field 99 value 0 to var 0:00010 - ERROR",
                              test::errorLine(4, 0, "Invalid point no (77)"),
-                             load + "77 field 44 value 0 to var 0:00012 - ERROR"}));
-}
-
-// Every linked var of class 1 with the save flag gives its value by its own
-// type; the point converts it to its own.
-TEST_F(PointCommands, SaveReadsByTheVarsType) {
-  ImageBuilder b;
-  const uint32_t g0 = b.segment();
-  b.var(g0, linked(Value::boolean(true), 1004, VM_VAR_SAVE));  // 2 -> BOOL point
-  b.var(g0, linked(Value::dint(70000), 1003, VM_VAR_SAVE));    // 3 -> INT point
-  b.var(g0, linked(Value::real(0.1f), 1001, VM_VAR_SAVE));     // 4 -> LREAL point
-  b.var(g0, linked(Value::lreal(-2.5), 1002, VM_VAR_SAVE));    // 5 -> DINT point
-  b.var(g0, linked(Value::int16(5), 1002, VM_VAR_SAVE, 43));   // 6 -> status
-  b.var(g0, linked(Value::lreal(1), 1002, VM_VAR_SAVE, 12));   // 7 field 12: error 5
-  b.var(g0, linked(Value::lreal(-4), 1001, VM_VAR_SAVE));      // 8 index made negative: error 4
-  b.var(g0, linked(Value::lreal(6), 1001, VM_VAR_LOAD));       // 9 load only
-  b.command(op("save_points"), g(0));
-  b.command(op("ret"));
-  test::LogCapture log(15);
-  test::TestMachine m = run(b, log, [](test::TestMachine &t) { t.image().varRecord(0, 8).pointIndex = -2; });
-  const double values[] = {0, double(0.1f), -3.0, 4464.0, 1.0};
-  for (int32_t i = 1; i <= 4; ++i) EXPECT_EQ(double(points.value(i).value), values[i]) << "point " << i;
-  EXPECT_EQ(points.value(2).status, 5u);
-  EXPECT_EQ(test::recordOf(m), (Record{4, 0, 0xFFFFFFFEu, 0}));
-  const std::string save = p + ": Save var 0:0000";
-  EXPECT_EQ(log.texts(), (std::vector<std::string>{
-                             test::kCycleLine,
-                             save + "2 value 1 to point 4 field 44 - SUCCESS",
-                             save + "3 value 70000 to point 3 field 44 - SUCCESS",
-                             save + "4 value 0.1 to point 1 field 44 - SUCCESS",
-                             save + "5 value -2.5 to point 2 field 44 - SUCCESS",
-                             save + "6 value 5 to point 2 field 43 - SUCCESS",
-                             test::errorLine(5, 0, "Invalid point field (12)"),
-                             save + "7 value 1 to point 2 field 12 - ERROR",
-                             test::errorLine(4, 0, "Invalid point no (-2)"),
-                             save + "8 value -4 to point -2 field 44 - ERROR"}));
+                             load + "77 field 44 value 0 to var 0:00011 - ERROR",
+                             save + "12 value 1 to point 4 field 44 - SUCCESS",
+                             save + "13 value 70000 to point 3 field 44 - SUCCESS",
+                             save + "14 value 0.1 to point 1 field 44 - SUCCESS",
+                             save + "15 value -2.5 to point 2 field 44 - SUCCESS",
+                             save + "16 value 5 to point 2 field 43 - SUCCESS",
+                             test::errorLine(5, 1, "Invalid point field (12)"),
+                             save + "17 value 1 to point 2 field 12 - ERROR",
+                             test::errorLine(4, 1, "Invalid point no (-2)"),
+                             save + "18 value -4 to point -2 field 44 - ERROR"}));
 }
 
 // SRC1's segment index: 0 works on every segment and advances the timers
