@@ -1,6 +1,5 @@
-// The computing and conversion commands, one command at a time, in both math
-// error modes: the value stored (at the width of its type, the rest of the
-// field untouched), the error recorded and logged, the run going on after it.
+// The computing and conversion commands one at a time, in both math error
+// modes: the value stored at its width, the error recorded and logged.
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -46,14 +45,10 @@ const Case kCases[] = {
     {"mod_dint", D(INT32_MIN), D(-1), D(0)},
     {"neg_dint", D(70000), N, D(-70000)},
     {"abs_int", I(-12), N, I(12)},
-    {"abs_dint", D(70000), N, D(70000)},
     // REAL and LREAL: IEEE without errors; zero divisors by type; fmod, pow.
-    {"add_real", R(1.5f), R(2.25f), R(3.75f)},
-    {"sub_lreal", L(0.5), L(2.0), L(-1.5)},
     {"mul_real", R(FLT_MAX), R(2.0f), R(kInff)},
     {"div_real", R(1.0f), R(4.0f), R(0.25f)},
     {"div_real", R(1.0f), R(-0.0f), R(0.0f), 3},
-    {"div_real", R(1.0f), R(kNaNf), R(kNaNf)},
     {"div_lreal", L(1.0), L(-0.0), L(0.0), 3},
     {"div_lreal", L(1.0), L(5e-324), L(kInf)},
     {"mod_real", R(5.5f), R(0.0f), R(0.0f), 3},
@@ -71,7 +66,6 @@ const Case kCases[] = {
     {"mul_time_int", T(1000), raw(VM_TYPE_INT, 0x0001FFFDu), T(-3000)},
     {"mul_time_dint", T(2.5), D(100000), T(250000)},
     {"mul_time_real", T(1000), R(1.5f), T(1500)},
-    {"mul_time_lreal", T(1000), L(0.001), T(1)},
     {"div_time_int", T(1000), raw(VM_TYPE_INT, 0x00010000u), T(0), 3},
     {"div_time_real", T(1000), R(-0.0f), T(0), 3},
     {"div_time_lreal", T(1000), L(-4.0), T(-250)},
@@ -84,13 +78,11 @@ const Case kCases[] = {
     {"ln_lreal", L(0.0), N, L(-kInf), 2, 33, 34},
     {"ln_lreal", L(std::exp(1.0)), N, L(1.0)},
     {"log_lreal", L(1000.0), N, L(3.0)},
-    {"log_real", R(0.0f), N, R(-kInff), 2, 33, 34},
     {"exp_lreal", L(1000.0), N, L(kInf), 2, 34},
     {"log2_real", R(8.0f), N, R(3.0f)},
     {"sin_real", R(0.5f), N, R(float(std::sin(0.5)))},
     {"cos_lreal", L(0.0), N, L(1.0)},
     {"tan_lreal", L(1.0), N, L(std::tan(1.0))},
-    {"asin_lreal", L(2.0), N, L(kNaN), 2, 33},
     {"acos_real", R(2.0f), N, R(kNaNf), 2, 33},
     {"atan_real", R(1.0f), N, R(float(std::atan(1.0)))},
     {"round_lreal", L(-2.5), N, L(-3.0)},
@@ -105,7 +97,6 @@ const Case kCases[] = {
     {"shl_int", I(1), I(-1), I(0), 33},
     {"shr_int", I(-1), I(4), I(0x0FFF)},
     {"shr_dint", D(-1), D(28), D(0xF)},
-    {"shr_dint", D(-1), D(32), D(-1)},
     {"shr_dint", D(8), D(INT32_MIN), D(0), 33},
     {"rol_int", I(-32767), I(17), I(3)},
     {"ror_int", I(1), I(1), I(-32768)},
@@ -113,20 +104,17 @@ const Case kCases[] = {
     {"ror_dint", D(0x12345678), D(8), D(0x78123456)},
     // Logic: BOOL by truth, stored as 0 or 1; INT and DINT bitwise.
     {"not_bool", raw(VM_TYPE_BOOL, 0), N, B(true)},
-    {"not_bool", raw(VM_TYPE_BOOL, 7), N, B(false)},
+    {"not_bool", raw(VM_TYPE_BOOL, 2), N, B(false)},
     {"and_bool", raw(VM_TYPE_BOOL, 2), raw(VM_TYPE_BOOL, 4), B(true)},
     {"or_bool", raw(VM_TYPE_BOOL, 0), raw(VM_TYPE_BOOL, 4), B(true)},
     {"xor_bool", raw(VM_TYPE_BOOL, 3), raw(VM_TYPE_BOOL, 5), B(false)},
     {"not_dint", D(0x0F0F0F0F), N, D(int32_t(0xF0F0F0F0u))},
-    {"and_int", I(0x0FF0), I(0x00FF), I(0x00F0)},
-    {"or_dint", D(0x10000), D(1), D(0x10001)},
     {"xor_int", I(-1), I(0x00FF), I(int16_t(0xFF00))},
     // Conversions: bounds tested on the source before rounding (34 keeps the
     // stored result); a REAL NaN passes, an LREAL NaN never does.
     {"bool_to_int", raw(VM_TYPE_BOOL, 2), N, I(1)},
     {"bool_to_dint", raw(VM_TYPE_BOOL, 0x100), N, D(0)},
     {"bool_to_lreal", raw(VM_TYPE_BOOL, 0x80), N, L(1.0)},
-    {"int_to_bool", I(-3), N, B(true)},
     {"int_to_dint", I(-3), N, D(-3)},
     {"int_to_lreal", raw(VM_TYPE_INT, 0xFFFF0007u), N, L(7.0)},
     {"dint_to_bool", D(0x10000), N, B(true)},
@@ -148,11 +136,9 @@ const Case kCases[] = {
     {"lreal_trunc_int", L(-32768.0), N, I(-32768)},
     {"lreal_to_dint", L(2147483647.4), N, D(INT32_MAX), 34},
     {"lreal_trunc_dint", L(-2147483648.9), N, D(INT32_MIN), 34},
-    {"lreal_to_real", L(double(FLT_MAX)), N, R(FLT_MAX)},
     {"lreal_to_real", L(std::nextafter(double(FLT_MAX), kInf)), N, R(FLT_MAX), 34},
     {"lreal_to_real", L(kNaN), N, R(kNaNf), 34},
     {"lreal_to_time", L(1234.5), N, T(1234.5)},
-    {"time_to_lreal", T(1234.5), N, L(1234.5)},
 };
 
 std::string messageOf(const Case &k, int32_t math) {

@@ -1,7 +1,5 @@
-// Control commands (operand resolution, mov, the param stack commands, the
-// tests and jumps, set_ds, the in-code call and ret) and library calls, with
-// parameters on the param stack (call type 1) or in the local data segment
-// (call type 2).
+// Control commands: operands, mov, the param stack, tests and jumps, frames,
+// and library calls with parameters on the param stack or in a segment.
 #include "interp/program.h"
 
 using namespace sicvm;
@@ -39,8 +37,7 @@ ImageBuilder fixture() {
   return b;
 }
 
-// Runs the program; checks the error record, the line logged, and that pc
-// stayed on a command that failed fatally.
+// Runs the program; checks the error record, the line logged, and pc.
 void expectStop(TestMachine &m, const Record &record, const std::string &message = "") {
   ASSERT_TRUE(m.ok());
   test::LogCapture log(4);
@@ -109,8 +106,8 @@ TEST(ParamStack, PopFillsFromTheLastVarDown) {
   }
 }
 
-// Plain vars are pushed as values, references as absolute array numbers;
-// other classes count but write nothing. Room is tested first, then range.
+// Values, array numbers for references, nothing for other classes; room is
+// tested first, then range.
 TEST(ParamStack, PushVars) {
   const struct { uint32_t first, n; Record record; uint32_t depth; } cases[] = {
       {kPlain, 5, {}, 5},
@@ -136,10 +133,8 @@ TEST(ParamStack, PushVars) {
   }
 }
 
-// An entry goes into its var by kind: a value whole, an array entry into a
-// reference as a copy of the array (both must exist, their sizes agree),
-// into any other var as its number; an empty entry leaves the var. A
-// failure leaves the entry on the stack.
+// By kind: a value whole; an array entry into a reference as a copy of the
+// array, into any other var as its number; an empty entry leaves the var.
 TEST(ParamStack, PopByEntryKind) {
   const struct { uint8_t kind; uint32_t word; uint32_t into; Record record; const char *message; uint64_t var; }
       cases[] = {
@@ -170,9 +165,8 @@ TEST(ParamStack, PopByEntryKind) {
 
 // ---- Tests, jumps and branches ----
 
-// Whether each condition holds when the flags say greater (0), equal (1),
-// less (2), and with both bits set (3, which no comparison stores); jmp
-// always jumps, if_eq and if_ne test the truth of a BOOL byte.
+// Each condition over the flags greater (0), equal (1), less (2) and both
+// bits (3); jmp always jumps, if_eq and if_ne test a BOOL byte's truth.
 TEST(Conditions, TestsAndJumps) {
   const struct { const char *name; bool holds[4]; } rows[] = {
       {"eq", {0, 1, 0, 1}}, {"ne", {1, 0, 1, 0}}, {"lt", {0, 0, 1, 0}},
@@ -266,9 +260,8 @@ Command call(uint32_t function, uint32_t descriptor, uint8_t nin, uint8_t nout, 
           Operand::words(VM_KIND_CONST, uint32_t(first) | uint32_t(nin) << 8 | uint32_t(nout) << 16), {}, 0};
 }
 
-// The output lands at the width of its type: type 1 replaces the inputs with
-// the whole value field of the cleared output entry, type 2 leaves the rest
-// of its cell.
+// Type 1 replaces the inputs with the cleared output entry; type 2 writes
+// the output cell at its width.
 TEST(LibraryCalls, StandardFunctionsWithBothCallTypes) {
   const struct { int32_t function; std::vector<Value> inputs; Value out; int32_t error; } cases[] = {
       {1040, {Value::boolean(true), Value::boolean(false), Value::boolean(true)}, Value::boolean(true), 0},  // SEL
@@ -308,9 +301,8 @@ TEST(LibraryCalls, StandardFunctionsWithBothCallTypes) {
   }
 }
 
-// The frame is checked before the call; a result other than 0 is fatal
-// error 128 naming the library. Either way pc stays on the call and the
-// inputs on the stack; a call that was made has cleared its output entries.
+// The frame is checked before the call; a non-zero result is fatal 128. The
+// inputs stay; a call that was made has cleared its output entries.
 TEST(LibraryCalls, Stops) {
   VmSetExternalProc(nullptr);
   const struct { uint32_t pushed; Command call; Record record; const char *message; uint8_t above; } cases[] = {

@@ -21,17 +21,17 @@ struct Record {
   int32_t code = 0;
   uint32_t address = 0, arg1 = 0, arg2 = 0;
   bool operator==(const Record &) const = default;
+  friend std::ostream &operator<<(std::ostream &out, const Record &r) {
+    return out << "{" << r.code << ", " << r.address << ", " << r.arg1 << ", " << r.arg2 << "}";
+  }
 };
 inline Record recordOf(TestMachine &m) {
   Record r;
   r.code = VmGetLastError(m.get(), &r.address, &r.arg1, &r.arg2);
   return r;
 }
-inline std::ostream &operator<<(std::ostream &out, const Record &r) {
-  return out << "{" << r.code << ", " << r.address << ", " << r.arg1 << ", " << r.arg2 << "}";
-}
 
-// The line error `code` logs at `address` in the test programs ("TEST", 1).
+// The line error `code` logs at `address` in a test program ("TEST", 1).
 inline std::string errorLine(int32_t code, uint32_t address, const std::string &text) {
   char head[64];
   std::snprintf(head, sizeof head, "Program \"TEST\" (1) error %d at addr %05d: ", code, int32_t(address));
@@ -53,16 +53,12 @@ inline VmCell &entry(TestMachine &m, uint32_t i) {
 inline unsigned widthOf(uint8_t type) {
   return type == VM_TYPE_BOOL ? 1 : type == VM_TYPE_INT ? 2 : type == VM_TYPE_DINT || type == VM_TYPE_REAL ? 4 : 8;
 }
-
-// The filler of value bytes that a command must leave alone.
+// The filler of value bytes that a command must leave alone, and a value
+// field holding `value` at its width over it.
 inline constexpr uint8_t kFill = 0xA5;
-// The value field of `value` written at its width over kFill bytes.
 inline uint64_t overFill(const build::Value &value) {
-  uint8_t bytes[8];
-  std::memset(bytes, kFill, 8);
-  std::memcpy(bytes, value.v.bytes, widthOf(value.type));
-  uint64_t bits;
-  std::memcpy(&bits, bytes, 8);
+  uint64_t bits = 0xA5A5A5A5A5A5A5A5u;
+  std::memcpy(&bits, value.v.bytes, widthOf(value.type));
   return bits;
 }
 
