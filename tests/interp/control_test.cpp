@@ -260,45 +260,25 @@ Command call(uint32_t function, uint32_t descriptor, uint8_t nin, uint8_t nout, 
           Operand::words(VM_KIND_CONST, uint32_t(first) | uint32_t(nin) << 8 | uint32_t(nout) << 16), {}, 0};
 }
 
-// Type 1 replaces the inputs with the cleared output entry; type 2 writes
-// the output cell at its width.
-TEST(LibraryCalls, StandardFunctionsWithBothCallTypes) {
-  const struct { int32_t function; std::vector<Value> inputs; Value out; int32_t error; } cases[] = {
-      {1040, {Value::boolean(true), Value::boolean(false), Value::boolean(true)}, Value::boolean(true), 0},  // SEL
-      {1071, {Value::int16(10), Value::int16(25), Value::int16(20)}, Value::int16(20), 0},                   // LIMIT
-      {1082, {Value::dint(3), Value::dint(1), Value::dint(2)}, Value::dint(0), 33},  // MUX: the run goes on
-  };
-  for (const auto &k : cases) {
-    SCOPED_TRACE(k.function);
-    const uint8_t nin = uint8_t(k.inputs.size());
-    ImageBuilder onStack, inSegment;
-    onStack.var(onStack.segment(), Var(Value::raw(k.out.type, 0xA5A5A5A5u, 0xA5A5A5A5u)));
-    onStack.command(op("push_const"), c(Value::dint(99)));  // below the frame
-    for (const Value &v : k.inputs) onStack.command(op("push_const"), c(v));
-    onStack.command(call(uint32_t(k.function), kStandard | kOnStack, nin, 1));
-    onStack.command(op("pop_vars"), g(2), num(1));
-    onStack.end();
-    TestMachine stack(onStack);
-    VmRunProgram(stack.get(), 0, 0);
-    EXPECT_EQ(test::recordOf(stack), (Record{k.error, k.error ? nin + 1u : 0u}));
-    EXPECT_EQ(stack.state().runStatus, uint32_t(VM_END_MARKER));
-    EXPECT_EQ(test::bitsOf(stack.globalCell(2)), test::bitsOf(k.out.v));
-    EXPECT_EQ(stack->paramDepth, 1u);
-    EXPECT_EQ(entry(stack, 0).v.i32, 99);
-
-    inSegment.segment();
-    const uint32_t local = inSegment.segment();
-    for (const Value &v : k.inputs) inSegment.var(local, Var(v));
-    const uint32_t out = inSegment.var(local, Var(Value::raw(k.out.type, 0xA5A5A5A5u, 0xA5A5A5A5u)));
-    inSegment.command(op("set_ds"), num(0), num(1));
-    inSegment.command(call(uint32_t(k.function), kStandard | kInSegment, nin, 1, kFirst));
-    inSegment.end();
-    TestMachine segment(inSegment);
-    VmRunProgram(segment.get(), 0, 0);
-    EXPECT_EQ(test::recordOf(segment), (Record{k.error, k.error ? 1u : 0u}));
-    EXPECT_EQ(test::bitsOf(segment.cell(1, out)), test::overFill(k.out));
-    EXPECT_EQ(segment->paramDepth, 0u);
-  }
+// Type 1: the inputs are the top entries, the entries above them are cleared
+// for the outputs, which then replace the inputs. Type 2: the frame is the
+// local segment's cells from `first`. A run-time error of a call (MUX with K
+// out of range) is recorded at the call and the run goes on.
+TEST(LibraryCalls, FramesOfBothCallTypes) {
+  ImageBuilder b = fixture();
+  for (int32_t v : {99, 3, 1, 2}) b.command(op("push_const"), c(Value::dint(v)));
+  b.command(call(1082, kStandard | kOnStack, 3, 1));  // 4: MUX(3; 1, 2) = 0, error 33
+  b.command(op("pop_vars"), g(8), num(1));
+  b.command(op("set_ds"), num(0), num(1));
+  b.command(call(1052, kStandard | kInSegment, 2, 1, kFirst));  // MAX(100, 101) into local var 4
+  b.end();
+  TestMachine m(b);
+  entry(m, 4) = {VM_ENTRY_VALUE, 0, {}, {.w = {0xAAAAAAAA, 0xAAAAAAAA}}};
+  expectStop(m, {33, 4});
+  EXPECT_EQ(test::bitsOf(m.globalCell(8)), 0u);
+  EXPECT_EQ(m->paramDepth, 1u);
+  EXPECT_EQ(entry(m, 0).v.i32, 99);
+  EXPECT_EQ(m.cell(1, 4).v.i32, 101);
 }
 
 // The frame is checked before the call; a non-zero result is fatal 128. The
