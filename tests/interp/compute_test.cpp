@@ -141,7 +141,8 @@ TEST(Compute, StoresTheResultAtItsWidthAndRecordsTheErrorInBothModes) {
       const int32_t math = mode != 0 && k.mathErrno ? k.mathErrno : k.math;
       const test::Record expected = k.error == 2 ? test::Record{2, 1, uint32_t(math)} : test::Record{k.error};
       EXPECT_EQ(test::recordOf(m), expected);
-      EXPECT_EQ(log.texts().back(), k.error ? test::errorLine(k.error, expected.address, messageOf(k, math)) : test::kCycleLine);
+      EXPECT_EQ(log.texts().back(),
+                k.error ? test::errorLine(k.error, expected.address, messageOf(k, math)) : test::kCycleLine);
     }
     VmSetFpemode(previous);
   }

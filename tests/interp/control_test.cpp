@@ -43,7 +43,8 @@ void expectStop(TestMachine &m, const Record &record, const std::string &message
   test::LogCapture log(4);
   VmRunProgram(m.get(), 0, 0);
   EXPECT_EQ(test::recordOf(m), record);
-  if (!message.empty()) { EXPECT_EQ(log.texts(), std::vector<std::string>{test::errorLine(record.code, record.address, message)}); }
+  const std::vector<std::string> expected{test::errorLine(record.code, record.address, message)};
+  if (!message.empty()) { EXPECT_EQ(log.texts(), expected); }
   if (record.code > 100) { EXPECT_EQ(m->pc, record.address); }
 }
 
@@ -243,7 +244,8 @@ TEST(Frames, Errors) {
     TestMachine m(b);
     // Frame 0 as set_ds finds it before a call, or (depth 1) open with a
     // valid return address and a saved segment beyond the count.
-    reinterpret_cast<VmCallEntry *>(m.image().data() + m.image().header().callStackOffset)[0] = {k.depth ? 1u : 0xABCDu, 2};
+    auto *frames = reinterpret_cast<VmCallEntry *>(m.image().data() + m.image().header().callStackOffset);
+    frames[0] = {k.depth ? 1u : 0xABCDu, 2};
     m->callDepth = k.depth;
     expectStop(m, k.record, k.message);
     EXPECT_EQ(m->callDepth, k.depthAfter) << k.message;

@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <memory>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -47,50 +46,14 @@ FAULTING int recurse(int depth) {
 }
 FAULTING PROC(overflowsTheStack) { return recurse(0); }
 
-// The host's handler for SIGSEGV and SIGFPE and its alternate stack, for the
-// life of the object.
 std::atomic<int> g_hostSignals{0};
 void hostHandler(int, siginfo_t *, void *) { g_hostSignals.fetch_add(1); }
 constexpr int kHostSignals[] = {SIGSEGV, SIGFPE};
 
-class HostSignals {
- public:
-  HostSignals() {
-    struct sigaction action {};
-    action.sa_sigaction = hostHandler;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigaddset(&action.sa_mask, SIGUSR2);
-    for (int i : {0, 1}) sigaction(kHostSignals[i], &action, &saved_[i]);
-    const stack_t stack{stack_, 0, sizeof stack_};
-    sigaltstack(&stack, &savedStack_);
-  }
-  ~HostSignals() {
-    for (int i : {0, 1}) sigaction(kHostSignals[i], &saved_[i], nullptr);
-    sigaltstack(&savedStack_, nullptr);
-  }
-  void expectInPlace() const {
-    for (int signo : kHostSignals) {
-      struct sigaction now {};
-      sigaction(signo, nullptr, &now);
-      EXPECT_EQ(now.sa_sigaction, hostHandler) << signo;
-      EXPECT_EQ(now.sa_flags & (SA_SIGINFO | SA_RESTART | SA_ONSTACK), SA_SIGINFO | SA_RESTART) << signo;
-      EXPECT_EQ(sigismember(&now.sa_mask, SIGUSR2), 1) << signo;
-    }
-    stack_t now{};
-    sigaltstack(nullptr, &now);
-    EXPECT_EQ(now.ss_sp, stack_);
-  }
-
- private:
-  struct sigaction saved_[2] {};
-  stack_t savedStack_{};
-  alignas(16) char stack_[64 * 1024];
-};
-
 // Every case in order on the calling thread, under the host's signal set-up,
-// through a program that calls function 21 with the input 7 and pops the
-// output into var 2: what the call leaves, and the fault report logged
-// (code 0: none). A fault stops its cycle only: the next one runs normally.
+// through a program calling function 21 with the input 7 and popping the
+// output into var 2: what the call leaves, and the fault report logged (code
+// 0: none). A fault stops its cycle only: the next one runs normally.
 void runCases() {
   const struct { const char *what; VmLibraryProc proc; uint32_t result; uint32_t code; } cases[] = {
       {"succeeds", writesItsOutput, 0, 0},
@@ -109,7 +72,14 @@ void runCases() {
   b.command(op("pop_vars"), g(2), num(1));
   b.end();
   test::TestMachine m(b);
-  const auto host = std::make_unique<HostSignals>();
+  // The host's own handlers for SIGSEGV and SIGFPE and its alternate stack.
+  struct sigaction host {}, saved[2];
+  host.sa_sigaction = hostHandler;
+  host.sa_flags = SA_SIGINFO | SA_RESTART;
+  for (int i : {0, 1}) sigaction(kHostSignals[i], &host, &saved[i]);
+  std::vector<char> hostStack(64 * 1024);
+  stack_t stack{hostStack.data(), 0, hostStack.size()}, savedStack{};
+  sigaltstack(&stack, &savedStack);
   g_hostSignals = 0;
   for (const auto &k : cases) {
     SCOPED_TRACE(k.what);
@@ -118,12 +88,20 @@ void runCases() {
     m.globalCell(2).v.i32 = 0;
     test::LogCapture log(4);
     VmRunProgram(m.get(), 0, 0);
-    host->expectInPlace();
+    for (int signo : kHostSignals) {
+      struct sigaction now {};
+      sigaction(signo, nullptr, &now);
+      EXPECT_EQ(now.sa_sigaction, hostHandler) << signo;
+      EXPECT_EQ(now.sa_flags & (SA_SIGINFO | SA_RESTART | SA_ONSTACK), SA_SIGINFO | SA_RESTART) << signo;
+    }
+    sigaltstack(nullptr, &stack);
+    EXPECT_EQ(stack.ss_sp, hostStack.data());
     EXPECT_EQ(test::recordOf(m), (k.result ? test::Record{128, 1, 21, k.result} : test::Record{}));
     EXPECT_EQ(m.globalCell(2).v.i32, k.result ? 0 : 49);
     const std::vector<std::string> lines = log.at(4);
     ASSERT_EQ(lines.size(), (k.code ? 1u : 0u) + (k.result ? 1u : 0u));
-    if (k.result) { EXPECT_EQ(lines.back(), test::errorLine(128, 1, "External function 21 returns error " + std::to_string(k.result))); }
+    const std::string stop = "External function 21 returns error " + std::to_string(k.result);
+    if (k.result) { EXPECT_EQ(lines.back(), test::errorLine(128, 1, stop)); }
     if (!k.code) continue;
     // Exactly this form, without a line end; the procedures live in the test program.
     const std::regex form("External call exception ([0-9A-F]{8}) at address 0x([0-9a-f]+) in module " +
@@ -136,6 +114,8 @@ void runCases() {
   }
   VmSetExternalProc(nullptr);
   EXPECT_EQ(g_hostSignals.load(), 0) << "the faults of the procedures were the guard's";
+  for (int i : {0, 1}) sigaction(kHostSignals[i], &saved[i], nullptr);
+  sigaltstack(&savedStack, nullptr);
 }
 
 TEST(ExternalCall, TurnsFaultsAndExceptionsIntoResult5OnTheMainThread) { runCases(); }

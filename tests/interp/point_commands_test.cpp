@@ -23,11 +23,9 @@ Var linked(const Value &value, int32_t pointId, uint8_t flags, int8_t field = 44
 
 class PointCommands : public ::testing::Test {
  protected:
-  test::TestPoints points{"1,1001,LREAL,0,2.5,0x10\n2,1002,DINT,0,-7,0\n3,1003,INT,0,4,0\n4,1004,BOOL,0,1,0\n"
-                          "5,1005,REAL,0,2,0x80000000\n"};
+  test::TestPoints points{"1,1001,LREAL,0,2.5,0x10\n2,1002,DINT,0,-7,0\n3,1003,INT,0,4,0\n4,1004,BOOL,0,1,0\n"};
   const std::string p = "Program \"TEST\" (1)";
-  // Sets the program up as a host does (links included), lets `edit` change
-  // it, runs it; `log` keeps the lines of the run only.
+  // Sets the program up as a host does, lets `edit` change it, runs it.
   test::TestMachine run(const ImageBuilder &b, test::LogCapture &log, void (*edit)(test::TestMachine &)) {
     test::TestMachine m(b);
     EXPECT_TRUE(points.ok() && m.ok());
