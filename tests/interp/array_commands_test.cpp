@@ -1,6 +1,5 @@
-// aget, aput, acopy, acopy_abs and the timer commands: element bounds
-// (negative indexes included), references through operands and vars, the
-// copies' checks, timers in vars and in array elements.
+// aget, aput, acopy, acopy_abs and the timer commands: element bounds, references through
+// operands and vars, the copies' checks, timers in vars and in array elements.
 #include "image/timers.h"
 #include "interp/program.h"
 
@@ -13,10 +12,8 @@ namespace {
 constexpr uint32_t kOut = 2, kRef = 3, kTimer = 4;  // global vars
 constexpr auto A = Operand::array;
 
-// Var 2 receives results (its value field kFill), var 3 holds the reference
-// (0, 1) to array 1, var 4 is a TIME. Arrays of DINTs: 0 and 1 of 4 (10..,
-// 20..), 2 of 5 (30..), 3 of 2 elements of size 2 (40..; 48 bytes like 0 and
-// 1); array 4 holds three TIMEs.
+// Var 2 receives results, var 3 references array 1, var 4 is a TIME. Arrays of DINTs: 0 and
+// 1 of 4 (10.., 20..), 2 of 5 (30..), 3 of 2 of size 2 (40.., 48 bytes as 0 and 1); 4: TIMEs.
 test::TestMachine machine(uint16_t code, const Operand &src1, const Operand &src2, const Operand &dst) {
   ImageBuilder b;
   const uint32_t g0 = b.segment();

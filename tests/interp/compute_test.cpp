@@ -27,11 +27,9 @@ constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN(), kInff = INFINIT
 
 struct Case {
   const char *mnemonic;
-  Value a, b;
-  Value expected;  // of DST's type; a NaN stands for any NaN
-  int32_t error = 0;  // 3, 33 or 34 recorded by the command; 2 after it
-  int32_t math = 0;   // the math error of error 2 in error mode 0
-  int32_t mathErrno = 0;  // in the errno mode, where it differs (a pole is a range error there)
+  Value a, b, expected;  // DST has the type of `expected`; a NaN stands for any NaN
+  int32_t error = 0;     // 3, 33 or 34 recorded by the command; 2 after it, with the math error
+  int32_t math = 0, mathErrno = 0;  // in mode 0; in the errno mode where it differs (a pole)
 };
 
 const Case kCases[] = {
@@ -105,13 +103,9 @@ const Case kCases[] = {
     {"lreal_to_real", L(kNaN), N, R(kNaNf), 34},              {"lreal_to_time", L(1234.5), N, T(1234.5)},
 };
 
-std::string messageOf(const Case &k, int32_t math) {
-  switch (k.error) {
-    case 2: return "Math error (" + std::to_string(math) + ")";
-    case 3: return "Division by zero";
-    case 33: return "Invalid parameter";
-    default: return "Result out of range";
-  }
+std::string messageOf(int32_t error, int32_t math) {
+  return error == 2 ? "Math error (" + std::to_string(math) + ")"
+                    : error == 3 ? "Division by zero" : error == 33 ? "Invalid parameter" : "Result out of range";
 }
 
 bool isNaN(uint8_t type, const VmValue &v) {
@@ -142,7 +136,7 @@ TEST(Compute, StoresTheResultAtItsWidthAndRecordsTheErrorInBothModes) {
       const test::Record expected = k.error == 2 ? test::Record{2, 1, uint32_t(math)} : test::Record{k.error};
       EXPECT_EQ(test::recordOf(m), expected);
       EXPECT_EQ(log.texts().back(),
-                k.error ? test::errorLine(k.error, expected.address, messageOf(k, math)) : test::kCycleLine);
+                k.error ? test::errorLine(k.error, expected.address, messageOf(k.error, math)) : test::kCycleLine);
     }
     VmSetFpemode(previous);
   }

@@ -4,15 +4,12 @@
 
 using namespace sicvm;
 using namespace sicvm::build;
-using test::entry;
-using test::Record;
-using test::TestMachine;
+using namespace sicvm::test;
 
 namespace {
 
-// Global vars: 2 plain, 3 of class 4, 4..7 references to arrays 0, 1, 2 and
-// to none (9), 8..11 DINTs 10..13; segment 1 holds the DINTs 100..102.
-// Arrays: 0 and 1 of 4 DINTs (0.., 100..), 2 of 5 (200..).
+// Global vars: 2 plain, 3 of class 4, 4..7 references to arrays 0, 1, 2 and none (9),
+// 8..11 DINTs 10..13; segment 1: DINTs 100..102. Arrays of 4, 4, 5 DINTs from 0, 100, 200.
 constexpr uint32_t kPlain = 2, kRefTo0 = 4, kRefTo1 = 5, kRefToNone = 7;
 ImageBuilder fixture() {
   ImageBuilder b;
@@ -37,13 +34,23 @@ ImageBuilder fixture() {
   return b;
 }
 
+// The fixture running `code` up to an end marker.
+TestMachine machine(const std::vector<Command> &code) {
+  ImageBuilder b = fixture();
+  for (const Command &cmd : code) b.command(cmd);
+  b.end();
+  return TestMachine(b);
+}
+Command push(int32_t value) { return {op("push_const"), c(Value::dint(value)), {}, {}, 0}; }
+const Command kEnd{0x80000000u, {}, {}, {}, 0};
+
 // Runs the program; checks the error record, the line logged, and pc.
 void expectStop(TestMachine &m, const Record &record, const std::string &message = "") {
   ASSERT_TRUE(m.ok());
-  test::LogCapture log(4);
+  LogCapture log(4);
   VmRunProgram(m.get(), 0, 0);
-  EXPECT_EQ(test::recordOf(m), record);
-  const std::vector<std::string> expected{test::errorLine(record.code, record.address, message)};
+  EXPECT_EQ(recordOf(m), record);
+  const std::vector<std::string> expected{errorLine(record.code, record.address, message)};
   if (!message.empty()) { EXPECT_EQ(log.texts(), expected); }
   if (record.code > 100) { EXPECT_EQ(m->pc, record.address); }
 }
@@ -58,30 +65,22 @@ TEST(Operands, AVariableMustExistInItsSlotAndMovCopiesAllEightBytes) {
       {g(2), l(5), {110, 0, 1, 5}},
   };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    b.command(op("mov"), k.src1, Operand::none(), k.dst);
-    b.end();
-    TestMachine m(b);
+    TestMachine m = machine({{op("mov"), k.src1, Operand::none(), k.dst, 0}});
     char text[64];
     std::snprintf(text, sizeof text, "Invalid operand var address (%u:%05u)", k.record.arg1, k.record.arg2);
     expectStop(m, k.record, k.record.code ? text : "");
     EXPECT_EQ(m->pc, k.record.code ? 0u : 1u);
-    EXPECT_EQ(test::bitsOf(m.globalCell(11)), k.record.code ? 13u : 0xBBBBBBBBAAAAAAAAu);
+    EXPECT_EQ(bitsOf(m.globalCell(11)), k.record.code ? 13u : 0xBBBBBBBBAAAAAAAAu);
     EXPECT_EQ(m.globalCell(11).type, VM_TYPE_DINT) << "the cell head stays";
   }
 }
 
-// ---- Param stack ----
-
 TEST(ParamStack, PushConstAndPushEmpty) {
-  ImageBuilder b = fixture();
-  b.command(op("push_const"), Operand::words(VM_KIND_VAR, 7, 8));  // the kind is not consulted
-  b.command(op("push_empty"), Operand::words(1, 0xAB, 0xCD), num(2));
-  b.command(op("push_empty"), num(0), num(0xFFFFFFFFu));  // 3 + n wraps to 2: nothing pushed
-  b.command(op("push_const"), c(Value::dint(9)));
-  b.command(op("push_empty"), num(0), num(4));
-  b.command(op("push_empty"), num(0), num(1));  // the stack is full
-  TestMachine m(b);
+  TestMachine m = machine({{op("push_const"), Operand::words(VM_KIND_VAR, 7, 8), {}, {}, 0},  // the kind is not read
+                           {op("push_empty"), Operand::words(1, 0xAB, 0xCD), num(2), {}, 0},
+                           {op("push_empty"), num(0), num(0xFFFFFFFFu), {}, 0},  // 3 + n wraps: nothing pushed
+                           push(9), {op("push_empty"), num(0), num(4), {}, 0},
+                           {op("push_empty"), num(0), num(1), {}, 0}});  // the stack is full
   expectStop(m, {120, 5, 8, 1}, "Param stack overflow (9)");
   const VmCell expected[] = {{VM_ENTRY_VALUE, 0, {}, {.w = {7, 8}}}, {VM_ENTRY_EMPTY, 0, {}, {.w = {0xAB, 0xCD}}},
                              {VM_ENTRY_EMPTY, 0, {}, {.w = {0xAB, 0xCD}}}, {VM_ENTRY_VALUE, 0, {}, {.w = {9, 0}}}};
@@ -97,11 +96,7 @@ TEST(ParamStack, PopFillsFromTheLastVarDown) {
       {11, 4, {121, 3, 3, 4}, {10, 11, 12, 13}},
   };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    for (int i = 1; i <= 3; ++i) b.command(op("push_const"), c(Value::dint(i)));
-    b.command(op("pop_vars"), g(k.v), num(k.n));
-    b.end();
-    TestMachine m(b);
+    TestMachine m = machine({push(1), push(2), push(3), {op("pop_vars"), g(k.v), num(k.n), {}, 0}});
     expectStop(m, k.record);
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(m.globalCell(8 + i).v.i32, k.vars[i]) << &k - cases;
   }
@@ -119,10 +114,7 @@ TEST(ParamStack, PushVars) {
       {3, 0, {}, 0},
   };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    b.command(op("push_vars"), g(k.first), num(k.n));
-    b.end();
-    TestMachine m(b);
+    TestMachine m = machine({{op("push_vars"), g(k.first), num(k.n), {}, 0}});
     entry(m, 1).type = 0x77;
     expectStop(m, k.record, k.record.code == 112 ? "Invalid var 0:00007 array address (0:9)" : "");
     EXPECT_EQ(m->paramDepth, k.depth) << &k - cases;
@@ -149,22 +141,17 @@ TEST(ParamStack, PopByEntryKind) {
           {9, 0, kPlain, {125, 0, 9, 0}, "Unknown stack param type (9)", 0xBBBBBBBBAAAAAAAAu},
       };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    b.command(op("pop_vars"), g(k.into), num(1));
-    b.end();
-    TestMachine m(b);
+    TestMachine m = machine({{op("pop_vars"), g(k.into), num(1), {}, 0}});
     entry(m, 0) = {k.kind, 0, {}, {.w = {k.word, 0x05060708}}};
     m->paramDepth = 1;
     expectStop(m, k.record, k.message);
     EXPECT_EQ(m->paramDepth, k.record.code ? 1u : 0u);
-    EXPECT_EQ(test::bitsOf(m.globalCell(k.into)), k.var) << &k - cases;
+    EXPECT_EQ(bitsOf(m.globalCell(k.into)), k.var) << &k - cases;
     const bool copied = k.kind == VM_ENTRY_ARRAY && k.word == 1 && !k.record.code;
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(m.arrayCell(0, i).v.i32, int32_t(copied ? 100 + i : i)) << i;
     EXPECT_EQ(m.arrayCell(0, 0).type, VM_TYPE_DINT) << "cell heads stay";
   }
 }
-
-// ---- Tests, jumps and branches ----
 
 // Each condition over the flags greater (0), equal (1), less (2) and both
 // bits (3); jmp always jumps, if_eq and if_ne test a BOOL byte's truth.
@@ -174,15 +161,11 @@ TEST(Conditions, TestsAndJumps) {
       {"le", {0, 1, 1, 1}}, {"gt", {1, 0, 0, 0}}, {"ge", {1, 1, 0, 1}}};
   for (const auto &row : rows) {
     for (uint32_t flags = 0; flags < 4; ++flags) {
-      ImageBuilder b = fixture();
-      b.command(uint16_t(codeOf(std::string("test_") + row.name)), Operand::none(), Operand::none(), g(kPlain));
-      b.command(uint16_t(codeOf(std::string("jmp_") + row.name)), num(3));
-      b.end();
-      b.end();
-      TestMachine m(b);
+      TestMachine m = machine({{uint32_t(codeOf(std::string("test_") + row.name)), {}, {}, g(kPlain), 0},
+                               {uint32_t(codeOf(std::string("jmp_") + row.name)), num(3), {}, {}, 0}, kEnd});
       m->compareFlags = flags;
       EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
-      EXPECT_EQ(test::bitsOf(m.globalCell(kPlain)), 0xBBBBBBBBAAAAAA00u | row.holds[flags]) << row.name << flags;
+      EXPECT_EQ(bitsOf(m.globalCell(kPlain)), 0xBBBBBBBBAAAAAA00u | row.holds[flags]) << row.name << flags;
       EXPECT_EQ(m->pc, row.holds[flags] ? 3u : 2u) << row.name << flags;
     }
   }
@@ -190,17 +173,11 @@ TEST(Conditions, TestsAndJumps) {
       {op("jmp"), 2, true}, {op("if_eq"), 0, false}, {op("if_eq"), 2, true}, {op("if_ne"), 0, true},
       {op("if_ne"), 1, false}};
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    b.command(k.code, num(k.byte), num(2));  // jmp: SRC1 is the target
-    b.end();
-    b.end();
-    TestMachine m(b);
+    TestMachine m = machine({{k.code, num(k.byte), num(2), {}, 0}, kEnd});  // jmp: SRC1 is the target
     EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 1);
     EXPECT_EQ(m->pc, k.taken ? 2u : 1u) << &k - cases;
   }
 }
-
-// ---- Frames: set_ds, call, ret ----
 
 TEST(Frames, SetDsCallAndRetReturnAfterTheCallAndRestoreTheSegment) {
   ImageBuilder b = fixture();
@@ -215,7 +192,7 @@ TEST(Frames, SetDsCallAndRetReturnAfterTheCallAndRestoreTheSegment) {
   b.command(op("ret"));                                           // 8
   TestMachine m(b);
   expectStop(m, {110, 2, 1, 2});
-  EXPECT_EQ(test::bitsOf(m.globalCell(2)), 100u);
+  EXPECT_EQ(bitsOf(m.globalCell(2)), 100u);
   EXPECT_EQ(m->callDepth, 0u);
   EXPECT_EQ(m->localSegmentNo, 0u);
   EXPECT_EQ(m->localSegment, 0u);
@@ -239,9 +216,7 @@ TEST(Frames, Errors) {
           {{ret, ret}, 1, {118, 0, 2, 0}, 1, "Ret DS is out of range (2)"},
       };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    for (const Command &cmd : k.code) b.command(cmd);
-    TestMachine m(b);
+    TestMachine m = machine(k.code);
     // Frame 0 as set_ds finds it before a call, or (depth 1) open with a
     // valid return address and a saved segment beyond the count.
     auto *frames = reinterpret_cast<VmCallEntry *>(m.image().data() + m.image().header().callStackOffset);
@@ -251,8 +226,6 @@ TEST(Frames, Errors) {
     EXPECT_EQ(m->callDepth, k.depthAfter) << k.message;
   }
 }
-
-// ---- Library calls ----
 
 constexpr uint32_t kStandard = 0x100, kHost = 0x800, kExternal = 0x1000, kOnStack = 1, kInSegment = 2;
 constexpr uint8_t kFirst = 2;  // parameter 0 of a type 2 frame: after the segment's two base vars
@@ -267,17 +240,13 @@ Command call(uint32_t function, uint32_t descriptor, uint8_t nin, uint8_t nout, 
 // local segment's cells from `first`. A run-time error of a call (MUX with K
 // out of range) is recorded at the call and the run goes on.
 TEST(LibraryCalls, FramesOfBothCallTypes) {
-  ImageBuilder b = fixture();
-  for (int32_t v : {99, 3, 1, 2}) b.command(op("push_const"), c(Value::dint(v)));
-  b.command(call(1082, kStandard | kOnStack, 3, 1));  // 4: MUX(3; 1, 2) = 0, error 33
-  b.command(op("pop_vars"), g(8), num(1));
-  b.command(op("set_ds"), num(0), num(1));
-  b.command(call(1052, kStandard | kInSegment, 2, 1, kFirst));  // MAX(100, 101) into local var 4
-  b.end();
-  TestMachine m(b);
+  TestMachine m = machine({push(99), push(3), push(1), push(2),
+                           call(1082, kStandard | kOnStack, 3, 1),  // 4: MUX(3; 1, 2) = 0, error 33
+                           {op("pop_vars"), g(8), num(1), {}, 0}, {op("set_ds"), num(0), num(1), {}, 0},
+                           call(1052, kStandard | kInSegment, 2, 1, kFirst)});  // MAX(100, 101) into local var 4
   entry(m, 4) = {VM_ENTRY_VALUE, 0, {}, {.w = {0xAAAAAAAA, 0xAAAAAAAA}}};
   expectStop(m, {33, 4});
-  EXPECT_EQ(test::bitsOf(m.globalCell(8)), 0u);
+  EXPECT_EQ(bitsOf(m.globalCell(8)), 0u);
   EXPECT_EQ(m->paramDepth, 1u);
   EXPECT_EQ(entry(m, 0).v.i32, 99);
   EXPECT_EQ(m.cell(1, 4).v.i32, 101);
@@ -297,10 +266,9 @@ TEST(LibraryCalls, Stops) {
       {0, call(1040, kStandard | kInSegment, 1, 1), {128, 0, 1040, 2}, "Standard function 1040 returns error 2", 0x55},
   };
   for (const auto &k : cases) {
-    ImageBuilder b = fixture();
-    for (uint32_t i = 0; i < k.pushed; ++i) b.command(op("push_const"), c(Value::dint(int32_t(i) + 1)));
-    b.command(k.call);
-    TestMachine m(b);
+    std::vector<Command> code(k.pushed, push(1));
+    code.push_back(k.call);
+    TestMachine m = machine(code);
     entry(m, k.pushed).type = 0x55;
     expectStop(m, k.record, k.message);
     EXPECT_EQ(m->paramDepth, k.pushed);
@@ -314,7 +282,7 @@ TEST(LibraryCalls, AnUnknownClassRepeatsUntilTheCommandLimit) {
   b.commandLimit(10).command(call(5, 0x300 | kOnStack, 0, 0));
   TestMachine m(b);
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 11);
-  EXPECT_EQ(test::recordOf(m), (Record{106, 0, 11, 10}));
+  EXPECT_EQ(recordOf(m), (Record{106, 0, 11, 10}));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The external procedure through a program and its guarded caller: results,
-// the fault report, both threads, the next cycle, and the host's own signal
-// set-up, which every call leaves as it was.
+// The external procedure through a program and its guard: results, the fault report, both
+// threads, the next cycle, and the host's signal set-up, which every call leaves as it was.
 #include <errno.h>
 #include <signal.h>
 
@@ -50,10 +49,9 @@ std::atomic<int> g_hostSignals{0};
 void hostHandler(int, siginfo_t *, void *) { g_hostSignals.fetch_add(1); }
 constexpr int kHostSignals[] = {SIGSEGV, SIGFPE};
 
-// Every case in order on the calling thread, under the host's signal set-up,
-// through a program calling function 21 with the input 7 and popping the
-// output into var 2: what the call leaves, and the fault report logged (code
-// 0: none). A fault stops its cycle only: the next one runs normally.
+// Every case in order on this thread, through a program calling function 21 with the input
+// 7 and popping the output into var 2: what the call leaves and the fault report logged
+// (code 0: none). A fault stops its cycle only: the next one runs normally.
 void runCases() {
   const struct { const char *what; VmLibraryProc proc; uint32_t result; uint32_t code; } cases[] = {
       {"succeeds", writesItsOutput, 0, 0},

@@ -17,9 +17,8 @@ namespace {
 
 constexpr int32_t kLimit = 200, kPoints = 4;
 
-// A valid image: linked vars of every type in a global and a local segment,
-// a TIME and a DINT array, a load_points, a save_points and `length` random
-// commands with plausible operands.
+// A valid image: linked vars of every type, a TIME and a DINT array, a load and a save of
+// points and `length` random commands with plausible operands.
 std::vector<uint8_t> randomProgram(std::mt19937 &rng, uint32_t length) {
   auto below = [&](uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng); };
   ImageBuilder b;

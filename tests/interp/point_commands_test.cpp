@@ -38,10 +38,8 @@ class PointCommands : public ::testing::Test {
   }
 };
 
-// load_points gives every linked var of class 1 with the load flag its
-// point's field by the var's own type; save_points gives every one with the
-// save flag's value, read by its type, to its point. Both go on after
-// errors; the last error stays.
+// load_points gives each linked var of class 1 with the load flag its point's field by the
+// var's type; save_points gives each with the save flag's value. Both go on after errors.
 TEST_F(PointCommands, LoadAndSaveByTheVarsType) {
   const struct { Var var; uint64_t bits; } vars[] = {  // the var after the load
       {linked(Value::boolean(false), 1001, VM_VAR_LOAD), 1},
@@ -103,9 +101,8 @@ TEST_F(PointCommands, LoadAndSaveByTheVarsType) {
                              save + "18 value -4 to point -2 field 44 - ERROR"}));
 }
 
-// SRC1's segment index: 0 works on every segment and advances the timers
-// (here across the wrap of the millisecond clock); 1 with a local segment
-// does nothing; an empty or missing slot is fatal.
+// SRC1's segment index: 0 works on every segment and advances the timers (here across the
+// clock's wrap); 1 with a local segment does nothing; an empty or missing slot is fatal.
 TEST_F(PointCommands, SegmentIndexSelectsOrRefuses) {
   const struct { const char *mnemonic; uint32_t index; bool local; const char *refusal; } cases[] = {
       {"load_points", 0, false, nullptr}, {"load_points", 0, true, nullptr}, {"load_points", 1, true, nullptr},

@@ -1,6 +1,5 @@
-// Helpers of the interpreter tests: the error record, the lines errors log,
-// param stack entries, and a one-command program whose destination shows
-// exactly which bytes the command wrote.
+// Helpers of the interpreter tests: the error record, the lines errors log, param stack
+// entries, and a one-command program whose destination shows which bytes were written.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,8 +52,7 @@ inline VmCell &entry(TestMachine &m, uint32_t i) {
 inline unsigned widthOf(uint8_t type) {
   return type == VM_TYPE_BOOL ? 1 : type == VM_TYPE_INT ? 2 : type == VM_TYPE_DINT || type == VM_TYPE_REAL ? 4 : 8;
 }
-// The filler of value bytes that a command must leave alone, and a value
-// field holding `value` at its width over it.
+// The filler of value bytes a command must leave alone; `value` at its width over it.
 inline constexpr uint8_t kFill = 0xA5;
 inline uint64_t overFill(const build::Value &value) {
   uint64_t bits = 0xA5A5A5A5A5A5A5A5u;
@@ -62,8 +60,8 @@ inline uint64_t overFill(const build::Value &value) {
   return bits;
 }
 
-// One command on global vars 2 (SRC1) and 3 (SRC2) writing var 4 (DST, of
-// type `dstType`, its value field kFill), then an end marker.
+// One command on global vars 2 (SRC1) and 3 (SRC2) writing var 4 (DST, of type `dstType`,
+// filled with kFill), then an end marker.
 struct OneCommand {
   build::ImageBuilder builder;
   uint32_t d;

@@ -5,16 +5,14 @@
 
 using namespace sicvm;
 using namespace sicvm::build;
-using test::Record;
-using test::TestMachine;
+using namespace sicvm::test;
 
 namespace {
 
 constexpr uint16_t kNop = op("nop"), kJmp = op("jmp"), kRet = op("ret");
 constexpr uint32_t kEnd = 0x80000000u;
 
-// A program of the given code words (no operands) and the jump `jumpTo`
-// (if any) after them.
+// The code words (no operands), then a jump to `jumpTo` if not negative.
 ImageBuilder codes(std::initializer_list<uint32_t> words, int32_t limit = 1000, int64_t jumpTo = -1) {
   ImageBuilder b;
   b.commandLimit(limit);
@@ -63,14 +61,14 @@ TEST(RunExits, EachExitLeavesItsStatusPcCountRecordAndMessage) {
     SCOPED_TRACE(e.what);
     TestMachine m(e.program);
     ASSERT_TRUE(m.ok());
-    test::LogCapture log(10);
+    LogCapture log(10);
     EXPECT_EQ(VmRunProgram(m.get(), 0, 0), e.result);
     EXPECT_EQ(m->commandsRun, e.result);
     EXPECT_EQ(m.state().runStatus, e.runStatus);
     EXPECT_EQ(m->pc, e.pc);
-    EXPECT_EQ(test::recordOf(m), e.record);
-    std::vector<std::string> expected{test::kCycleLine};
-    if (e.message) expected.push_back(test::errorLine(e.record.code, e.pc, e.message));
+    EXPECT_EQ(recordOf(m), e.record);
+    std::vector<std::string> expected{kCycleLine};
+    if (e.message) expected.push_back(errorLine(e.record.code, e.pc, e.message));
     EXPECT_EQ(log.texts(), expected);
   }
 }
@@ -78,10 +76,10 @@ TEST(RunExits, EachExitLeavesItsStatusPcCountRecordAndMessage) {
 TEST(RunExits, AFinishedCycleRunsAgainOnlyAfterAReset) {
   TestMachine m(codes({kNop, kRet}));
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
-  test::LogCapture log(10);
+  LogCapture log(10);
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2) << "no new cycle: the count goes on";
-  EXPECT_EQ(test::recordOf(m), (Record{109, 0xFFFFFFFFu, 0xFFFFFFFFu, 0}));
-  const std::string line = test::errorLine(109, 0xFFFFFFFFu, "Command address is outside of code (-1)");
+  EXPECT_EQ(recordOf(m), (Record{109, 0xFFFFFFFFu, 0xFFFFFFFFu, 0}));
+  const std::string line = errorLine(109, 0xFFFFFFFFu, "Command address is outside of code (-1)");
   EXPECT_EQ(log.texts(), std::vector<std::string>{line});
   VmResetMachine(m.get());
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
@@ -91,13 +89,13 @@ TEST(RunExits, AFinishedCycleRunsAgainOnlyAfterAReset) {
 
 TEST(RunExits, SingleStepRunsOneCommandPerCallAndLogsTheCycleOnce) {
   TestMachine m(codes({kNop, kNop, kRet}));
-  test::LogCapture log(10);
+  LogCapture log(10);
   const uint32_t statuses[] = {VM_RUNNING, VM_RUNNING, VM_CYCLE_COMPLETE};
   for (int32_t step = 1; step <= 3; ++step) {
     EXPECT_EQ(VmRunProgram(m.get(), VM_RUN_SINGLE_STEP | 0x100, 0xDEAD), step);
     EXPECT_EQ(m.state().runStatus, statuses[step - 1]);
   }
-  EXPECT_EQ(log.texts(), std::vector<std::string>{test::kCycleLine});
+  EXPECT_EQ(log.texts(), std::vector<std::string>{kCycleLine});
 }
 
 TEST(RunExits, RefusesAMachineThatIsNotPrepared) {
@@ -115,7 +113,7 @@ TEST(FatalErrors, StopEveryRunUntilClearedAndThenTheCommandRunsAgain) {
   TestMachine m(b);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 1);
-    EXPECT_EQ(test::recordOf(m), (Record{110, 1, 1, 2}));
+    EXPECT_EQ(recordOf(m), (Record{110, 1, 1, 2}));
   }
   m.image().command(1).src1.v.w[0] = 0;
   EXPECT_EQ(VmClearLastError(m.get()), 110);
