@@ -37,7 +37,6 @@ test::TestMachine machine(uint16_t code, const Operand &src1, const Operand &src
   return m;
 }
 
-// The value fields of every cell of the DINT arrays, in order.
 std::vector<uint64_t> allCells(test::TestMachine &m) {
   std::vector<uint64_t> cells;
   for (uint32_t j = 0; j < 4; ++j)
@@ -106,8 +105,7 @@ TEST(ArrayCommands, CopiesCheckSourceThenDestinationThenSizes) {
   }
 }
 
-// A timer is a TIME var, or element SRC2 of an array operand; a missing
-// element is error 8 and clears DST (its BOOL byte for timer_started).
+// A timer is a TIME var or element SRC2 of an array; a missing one is error 8 and clears DST.
 TEST(TimerCommands, StartStopAndRead) {
   // `element` of array 4 is the timer; -2: the var.
   const struct { const char *mnemonic; int32_t element; double value; bool running; double valueAfter;

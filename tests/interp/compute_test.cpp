@@ -3,7 +3,6 @@
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
-#include <limits>
 
 #include "interp/program.h"
 
@@ -22,8 +21,8 @@ Value DT(double x) { return Value::dt(x); }
 Value raw(uint8_t type, uint32_t low, uint32_t high = 0) { return Value::raw(type, low, high); }
 const Value N = D(0);  // an operand the command does not read
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = INFINITY;
-constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN(), kInff = INFINITY;
+constexpr double kNaN = NAN, kInf = INFINITY;
+constexpr float kNaNf = NAN, kInff = INFINITY;
 
 struct Case {
   const char *mnemonic;
@@ -142,8 +141,7 @@ TEST(Compute, StoresTheResultAtItsWidthAndRecordsTheErrorInBothModes) {
   }
 }
 
-// Comparisons set compareFlags (1 equal, 2 less, 0 greater or unordered)
-// and leave DST alone.
+// Comparisons set compareFlags (1 equal, 2 less, 0 greater or unordered), not DST.
 TEST(Compute, ComparisonsSetTheFlags) {
   const struct { const char *mnemonic; Value a, b; uint32_t flags; } cases[] = {
       {"cmd_bool", raw(VM_TYPE_BOOL, 2), raw(VM_TYPE_BOOL, 1), 0}, {"cmd_bool", B(false), B(true), 2},

@@ -63,10 +63,9 @@ std::vector<uint8_t> randomProgram(std::mt19937 &rng, uint32_t length) {
   return b.build();
 }
 
-// Runs the link steps and three calls as a host does (a new cycle, resuming
-// after an error, the table shrinking between them). A program whose writes
-// stay in its vars, stacks and code (`intact`) leaves the State Block to the
-// run, which then holds a final status and a known code.
+// The link steps and three runs as a host does them (a new cycle, resuming, the table shrinking).
+// A program whose writes stay in its vars, stacks and code (`intact`) ends with a final status
+// and a known error code.
 void runChecked(VmMachine *machine, std::mt19937 &rng, bool intact) {
   static std::vector<PointConfigRecord> configs(kPoints);
   static std::vector<PointValueRecord> values(kPoints);
@@ -105,8 +104,7 @@ void runChecked(VmMachine *machine, std::mt19937 &rng, bool intact) {
   }
 }
 
-// Three rounds in four break a program anywhere, and one var's link; the
-// fourth only breaks words of its code, which leaves it intact.
+// Three rounds in four break a program anywhere; the fourth only words of its code.
 TEST(InterpreterMutation, RandomAndBrokenProgramsStayInsideAndEndDefined) {
   VmSetLogLevel(0);
   SysSetManualClock(0xFFFFFFF0u);  // the clock wraps during the runs

