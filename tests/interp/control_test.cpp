@@ -81,12 +81,13 @@ TEST(ParamStack, PushConstAndPushEmpty) {
   TestMachine m = machine({cmd(op("push_const"), Operand::words(VM_KIND_VAR, 7, 8)),  // the kind is not read
                            cmd(op("push_empty"), Operand::words(1, 0xAB, 0xCD), num(2)),
                            cmd(op("push_empty"), num(0), num(0xFFFFFFFFu)),  // 3 + n wraps: nothing pushed
-                           push(9), cmd(op("push_empty"), num(0), num(4)),
-                           cmd(op("push_empty"), num(0), num(1))});  // the stack is full
+                           cmd(op("push_empty"), num(0), num(4)), push(9),  // the last entry
+                           cmd(op("push_empty"), num(0), num(1))});         // one too many
   expectStop(m, {120, 5, 8, 1}, "Param stack overflow (9)");
   const VmCell expected[] = {{VM_ENTRY_VALUE, 0, {}, {.w = {7, 8}}}, {VM_ENTRY_EMPTY, 0, {}, {.w = {0xAB, 0xCD}}},
                              {VM_ENTRY_EMPTY, 0, {}, {.w = {0xAB, 0xCD}}}, {VM_ENTRY_VALUE, 0, {}, {.w = {9, 0}}}};
-  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(std::memcmp(&entry(m, i), &expected[i], sizeof(VmCell)), 0) << i;
+  const uint32_t at[] = {0, 1, 2, 7};
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(std::memcmp(&entry(m, at[i]), &expected[i], sizeof(VmCell)), 0) << at[i];
 }
 
 // pop_vars names the last var of its run: the top entry goes there.
