@@ -90,18 +90,19 @@ TEST(ParamStack, PushConstAndPushEmpty) {
   for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(std::memcmp(&entry(m, at[i]), &expected[i], sizeof(VmCell)), 0) << at[i];
 }
 
-// pop_vars names the last var of its run: the top entry goes there.
+// pop_vars names the last var of its run: the top entry goes there. Vars 0..2, then 9..11.
 TEST(ParamStack, PopFillsFromTheLastVarDown) {
-  const struct { uint32_t v, n; Record record; int32_t vars[4]; } cases[] = {
-      {11, 3, {}, {10, 1, 2, 3}},
-      {10, 3, {}, {1, 2, 3, 13}},
-      {1, 3, {110, 3, 0, 1}, {10, 11, 12, 13}},  // the run would start below var 0
-      {11, 4, {121, 3, 3, 4}, {10, 11, 12, 13}},
+  constexpr int32_t kA = int32_t(0xAAAAAAAA);
+  const struct { uint32_t v, n; Record record; int32_t vars[6]; } cases[] = {
+      {11, 3, {}, {0, 0, kA, 1, 2, 3}},
+      {2, 3, {}, {1, 2, 3, 11, 12, 13}},                    // down to var 0
+      {1, 3, {110, 3, 0, 1}, {0, 0, kA, 11, 12, 13}},       // the run would start below var 0
+      {11, 4, {121, 3, 3, 4}, {0, 0, kA, 11, 12, 13}},
   };
   for (const auto &k : cases) {
     TestMachine m = machine({push(1), push(2), push(3), cmd(op("pop_vars"), g(k.v), num(k.n))});
     expectStop(m, k.record);
-    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(m.globalCell(8 + i).v.i32, k.vars[i]) << &k - cases;
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(m.globalCell(i < 3 ? i : i + 6).v.i32, k.vars[i]) << &k - cases;
   }
 }
 
