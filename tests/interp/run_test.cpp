@@ -49,7 +49,7 @@ TEST(RunExits, EachExitLeavesItsStatusPcCountRecordAndMessage) {
       {"command limit 0", codes({kNop, kNop, kRet}, 0), 1, VM_STOPPED, 1, {106, 1, 1, 0},
        "Command limit was exeeded (1)"},
       {"limit 5 in a loop", codes({}, 5, 0), 6, VM_STOPPED, 0, {106, 0, 6, 5}, "Command limit was exeeded (6)"},
-      {"running off the code", codes({kNop, kNop}), 2, VM_STOPPED, 2, {109, 2, 2, 0},
+      {"running off the code at the limit", codes({kNop, kNop}, 2), 2, VM_STOPPED, 2, {109, 2, 2, 0},
        "Command address is outside of code (2)"},
       {"jumping out of the code", codes({}, 1000, 3), 1, VM_STOPPED, 3, {109, 3, 3, 0},
        "Command address is outside of code (3)"},
