@@ -120,7 +120,7 @@ TEST(Compute, StoresTheResultAtItsWidthAndRecordsTheErrorInBothModes) {
       test::TestMachine m(program.builder);
       test::LogCapture log(10);
       feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW);  // the run masks them: no trap, no flag left
-      ASSERT_EQ(VmRunProgram(m.get(), 0, 0), 1) << "the command ran and the run went on";
+      EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 1) << "the command ran and the run went on";
       EXPECT_EQ(fegetexcept() | std::fetestexcept(FE_ALL_EXCEPT), 0);
       const VmCell &out = m.globalCell(program.d);
       const unsigned width = test::widthOf(k.expected.type);
