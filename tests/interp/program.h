@@ -1,90 +1,77 @@
-// Helpers of the interpreter tests: a machine over a small program, run
-// through the public VmRunProgram, and a one-command runner that shows
-// exactly which bytes of the destination a command wrote.
+// Helpers of the interpreter tests: the error record, the lines errors log, param stack
+// entries, and a one-command program whose destination shows which bytes were written.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "builder/image_builder.h"
 #include "interp/command_table.h"
 #include "sicvm/vm.h"
+#include "support/log_capture.h"
 #include "support/machine.h"
 
 namespace sicvm::test {
 
-// Bytes of the value field that a command writes for a type.
-inline unsigned widthOf(uint8_t type) {
-  switch (type) {
-    case VM_TYPE_BOOL: return 1;
-    case VM_TYPE_INT: return 2;
-    case VM_TYPE_DINT:
-    case VM_TYPE_REAL: return 4;
-    default: return 8;
-  }
-}
-
-// The error record of a machine.
 struct Record {
-  int32_t code;
-  uint32_t address, arg1, arg2;
+  int32_t code = 0;
+  uint32_t address = 0, arg1 = 0, arg2 = 0;
   bool operator==(const Record &) const = default;
+  friend std::ostream &operator<<(std::ostream &out, const Record &r) {
+    return out << "{" << r.code << ", " << r.address << ", " << r.arg1 << ", " << r.arg2 << "}";
+  }
 };
-inline Record recordOf(VmMachine *m) {
-  Record r{};
-  r.code = VmGetLastError(m, &r.address, &r.arg1, &r.arg2);
+inline Record recordOf(TestMachine &m) {
+  Record r;
+  r.code = VmGetLastError(m.get(), &r.address, &r.arg1, &r.arg2);
   return r;
 }
-inline std::ostream &operator<<(std::ostream &out, const Record &r) {
-  return out << "{" << r.code << ", " << r.address << ", " << r.arg1 << ", " << r.arg2 << "}";
+
+// The line error `code` logs at `address` in a test program ("TEST", 1).
+inline std::string errorLine(int32_t code, uint32_t address, const std::string &text) {
+  char head[64];
+  std::snprintf(head, sizeof head, "Program \"TEST\" (1) error %d at addr %05d: ", code, int32_t(address));
+  return head + text + "\n";
+}
+inline const std::string kCycleLine = "Program \"TEST\" (1): Run cycle 1\n";
+
+inline uint64_t bitsOf(const VmValue &value) {
+  uint64_t bits;
+  std::memcpy(&bits, value.bytes, 8);
+  return bits;
+}
+inline uint64_t bitsOf(const VmCell &cell) { return bitsOf(cell.v); }
+inline VmCell &entry(TestMachine &m, uint32_t i) {
+  return reinterpret_cast<VmCell *>(m.image().data() + m.image().header().paramStackOffset)[i];
 }
 
-// A filler that shows which bytes of a value field were left alone.
+// Bytes of the value field that a command writes for a type.
+inline unsigned widthOf(uint8_t type) {
+  return type == VM_TYPE_BOOL ? 1 : type == VM_TYPE_INT ? 2 : type == VM_TYPE_DINT || type == VM_TYPE_REAL ? 4 : 8;
+}
+// The filler of value bytes a command must leave alone; `value` at its width over it.
 inline constexpr uint8_t kFill = 0xA5;
-inline build::Value filled(uint8_t type) {
-  build::Value v;
-  v.type = type;
-  std::memset(v.v.bytes, kFill, 8);
-  return v;
+inline uint64_t overFill(const build::Value &value) {
+  uint64_t bits = 0xA5A5A5A5A5A5A5A5u;
+  std::memcpy(&bits, value.v.bytes, widthOf(value.type));
+  return bits;
 }
 
-// One command `code` on global vars 2 (SRC1) and 3 (SRC2) writing var 4
-// (DST, filled with kFill), followed by an end marker.
+// One command on global vars 2 (SRC1) and 3 (SRC2) writing var 4 (DST, of type `dstType`,
+// filled with kFill), then an end marker.
 struct OneCommand {
   build::ImageBuilder builder;
-  uint32_t a, b, d;
-
+  uint32_t d;
   OneCommand(uint16_t code, const build::Value &x, const build::Value &y, uint8_t dstType) {
     const uint32_t s0 = builder.segment();
-    a = builder.var(s0, build::Var(x));
-    b = builder.var(s0, build::Var(y));
-    d = builder.var(s0, build::Var(filled(dstType)));
+    const uint32_t a = builder.var(s0, build::Var(x)), b = builder.var(s0, build::Var(y));
+    d = builder.var(s0, build::Var(build::Value::raw(dstType, 0xA5A5A5A5u, 0xA5A5A5A5u)));
     builder.command(code, build::g(a), build::g(b), build::g(d));
     builder.end();
   }
 };
-
-// Runs a one-command program to its end marker and checks that the loop
-// counted the command and stopped there.
-inline void runToEnd(TestMachine &m) {
-  ASSERT_TRUE(m.ok());
-  EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 1);
-  EXPECT_EQ(m.state().runStatus, uint32_t(VM_END_MARKER));
-  EXPECT_EQ(m->pc, 1u);
-}
-
-// True when the first `width` bytes of `cell` equal those of `expected` and
-// the rest of its value field still holds kFill.
-inline ::testing::AssertionResult wroteExactly(const VmCell &cell, const VmValue &expected, unsigned width) {
-  for (unsigned i = 0; i < 8; ++i) {
-    const uint8_t want = i < width ? expected.bytes[i] : kFill;
-    if (cell.v.bytes[i] != want)
-      return ::testing::AssertionFailure() << "byte " << i << " is 0x" << std::hex << int(cell.v.bytes[i])
-                                           << ", expected 0x" << int(want);
-  }
-  return ::testing::AssertionSuccess();
-}
 
 }  // namespace sicvm::test
