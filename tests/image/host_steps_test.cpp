@@ -10,6 +10,7 @@
 #include "support/log_capture.h"
 #include "support/machine.h"
 #include "support/points.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -151,13 +152,13 @@ TEST(Timers, RunningTimeCellsAdvanceByTheClockDistance) {
     EXPECT_EQ(UpdateTimers(m.get()), 0);
     SysUseRealClock();
     EXPECT_EQ(m->lastClock, c.now);
-    EXPECT_EQ(m.globalCell(2).v.f64, 10 + c.elapsed);
-    EXPECT_EQ(m.cell(1, 2).v.f64, c.elapsed);
-    EXPECT_EQ(m.globalCell(3).v.f64, 20.0) << "stopped";
-    EXPECT_EQ(m.globalCell(4).v.f64, 30.0) << "not TIME";
-    EXPECT_EQ(m.arrayCell(1, 0).v.i32, 0) << "not TIME";
+    EXPECT_EQ(test::value(m.globalCell(2).v.f64), 10 + c.elapsed);
+    EXPECT_EQ(test::value(m.cell(1, 2).v.f64), c.elapsed);
+    EXPECT_EQ(test::value(m.globalCell(3).v.f64), 20.0) << "stopped";
+    EXPECT_EQ(test::value(m.globalCell(4).v.f64), 30.0) << "not TIME";
+    EXPECT_EQ(test::value(m.arrayCell(1, 0).v.i32), 0) << "not TIME";
     // Only the first element-count cells of the TIME array are timers.
-    for (uint32_t x = 0; x < 8; ++x) EXPECT_EQ(m.arrayCell(0, x).v.f64, x < 4 ? c.elapsed : 0.0) << x;
+    for (uint32_t x = 0; x < 8; ++x) EXPECT_EQ(test::value(m.arrayCell(0, x).v.f64), x < 4 ? c.elapsed : 0.0) << x;
     if (c.elapsed != 501) continue;
     const std::string p = "Program \"TEST\" (1): Update timer ";
     EXPECT_EQ(log.texts(), (std::vector<std::string>{

@@ -9,6 +9,7 @@
 #include "hostrt/sys.h"
 #include "support/log_capture.h"
 #include "support/machine.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -148,7 +149,7 @@ TEST(InitMachine, SuccessLogsEveryBlockInOrderAndRepairsTheCounts) {
   EXPECT_EQ(m.image().header().arrayVarCount, 10u);
   EXPECT_EQ(m->image, lay.of(Block::Machine)) << "locations are offsets from the image start";
   EXPECT_EQ(m.image().arrayRecord(1).firstCell, lay.of(Block::ArrayVars) + 48);
-  EXPECT_EQ(m.cell(1, 2).v.f64, 2.5);
+  EXPECT_EQ(test::value(m.cell(1, 2).v.f64), 2.5);
 }
 
 TEST(InitMachine, ArgumentErrorsSetErrorNumber22) {
@@ -207,7 +208,7 @@ TEST(ResetMachine, RestoresTheStartOfACycleAndKeepsTheRest) {
   EXPECT_EQ(state.errorCode, 0);
   EXPECT_EQ(state.statusFlags, uint32_t(VM_STATUS_LINK_DROPPED | VM_STATUS_TIMERS)) << "only the error bit goes";
   EXPECT_EQ(state.runStatus, uint32_t(VM_RUNNING));
-  EXPECT_EQ(m.globalCell(2).v.i32, 99);
+  EXPECT_EQ(test::value(m.globalCell(2).v.i32), 99);
   // Set-up again on the same image ends with the same reset and keeps the set-up bits.
   VmSetLastError(m.get(), 107, 1, 2, 3);
   VmMachine *again = nullptr;

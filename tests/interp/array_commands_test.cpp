@@ -2,6 +2,7 @@
 // operands and vars, the copies' checks, timers in vars and in array elements.
 #include "image/timers.h"
 #include "interp/program.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -100,7 +101,7 @@ TEST(ArrayCommands, CopiesCheckSourceThenDestinationThenSizes) {
     if (fatal) { EXPECT_EQ(log.texts(), std::vector<std::string>{test::errorLine(k.error.code, 0, k.message)}); }
     for (int32_t to = 1; to <= 3; ++to)
       for (int32_t x = 0; x < 4; ++x)
-        EXPECT_EQ(m.arrayCell(to, x).v.i32, (to == k.target ? 10 : 10 * (to + 1)) + x) << to << "," << x;
+        EXPECT_EQ(test::value(m.arrayCell(to, x).v.i32), (to == k.target ? 10 : 10 * (to + 1)) + x) << to << "," << x;
     EXPECT_EQ(m.arrayCell(1, 0).type, 0x77) << "cell heads stay";
   }
 }
@@ -131,7 +132,7 @@ TEST(TimerCommands, StartStopAndRead) {
     EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
     EXPECT_EQ(test::bitsOf(m.globalCell(kOut)), test::overFill(k.out));
     EXPECT_EQ(test::recordOf(m), (missing ? Record{8, 0, uint32_t(k.element)} : Record{}));
-    EXPECT_EQ(timer.v.f64, k.valueAfter);
+    EXPECT_EQ(test::value(timer.v.f64), k.valueAfter);
     EXPECT_EQ(timer.flags, k.runningAfter ? kTimerRunning : 0);
     EXPECT_EQ(m.arrayCell(4, 0).flags, 0) << "other elements stay";
   }

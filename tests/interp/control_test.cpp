@@ -1,6 +1,7 @@
 // Control commands: operands, mov, the param stack, tests and jumps, frames,
 // and library calls with parameters on the param stack or in a segment.
 #include "interp/program.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -102,7 +103,7 @@ TEST(ParamStack, PopFillsFromTheLastVarDown) {
   for (const auto &k : cases) {
     TestMachine m = machine({push(1), push(2), push(3), cmd(op("pop_vars"), g(k.v), num(k.n))});
     expectStop(m, k.record);
-    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(m.globalCell(i < 3 ? i : i + 6).v.i32, k.vars[i]) << &k - cases;
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(test::value(m.globalCell(i < 3 ? i : i + 6).v.i32), k.vars[i]) << &k - cases;
   }
 }
 
@@ -125,7 +126,7 @@ TEST(ParamStack, PushVars) {
     const uint8_t kinds[] = {VM_ENTRY_VALUE, 0x77, VM_ENTRY_ARRAY, VM_ENTRY_ARRAY, VM_ENTRY_ARRAY};
     const uint32_t words[] = {0xAAAAAAAA, 0, 0, 1, 2};
     for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(entry(m, i).type, kinds[i]) << i;
-    for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(entry(m, i).v.w[0], words[i]) << i;
+    for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(test::value(entry(m, i).v.w[0]), words[i]) << i;
   }
 }
 
@@ -151,7 +152,7 @@ TEST(ParamStack, PopByEntryKind) {
     EXPECT_EQ(m->paramDepth, k.record.code ? 1u : 0u);
     EXPECT_EQ(bitsOf(m.globalCell(k.into)), k.var) << &k - cases;
     const bool copied = k.kind == VM_ENTRY_ARRAY && k.word == 1 && !k.record.code;
-    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(m.arrayCell(0, i).v.i32, int32_t(copied ? 100 + i : i)) << i;
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(test::value(m.arrayCell(0, i).v.i32), int32_t(copied ? 100 + i : i)) << i;
     EXPECT_EQ(m.arrayCell(0, 0).type, VM_TYPE_DINT) << "cell heads stay";
   }
 }
@@ -245,8 +246,8 @@ TEST(LibraryCalls, FramesOfBothCallTypes) {
   expectStop(m, {33, 4});
   EXPECT_EQ(bitsOf(m.globalCell(8)), 0u);
   EXPECT_EQ(m->paramDepth, 1u);
-  EXPECT_EQ(entry(m, 0).v.i32, 99);
-  EXPECT_EQ(m.cell(1, 4).v.i32, 101);
+  EXPECT_EQ(test::value(entry(m, 0).v.i32), 99);
+  EXPECT_EQ(test::value(m.cell(1, 4).v.i32), 101);
 }
 
 // The frame is checked first; a non-zero result is fatal 128; a call made has cleared its outputs.

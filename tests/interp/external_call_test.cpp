@@ -9,6 +9,7 @@
 
 #include "interp/external_call.h"
 #include "interp/program.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -91,7 +92,7 @@ void runCases(bool hostStack) {
     sigaltstack(nullptr, &stack);
     EXPECT_EQ(stack.ss_flags & SS_DISABLE ? nullptr : stack.ss_sp, hostStack ? stackMemory.data() : nullptr);
     EXPECT_EQ(test::recordOf(m), (k.result ? test::Record{128, 1, 21, k.result} : test::Record{}));
-    EXPECT_EQ(m.globalCell(2).v.i32, k.result ? 0 : 49);
+    EXPECT_EQ(test::value(m.globalCell(2).v.i32), k.result ? 0 : 49);
     const std::vector<std::string> lines = log.at(4);
     ASSERT_EQ(lines.size(), (k.code ? 1u : 0u) + (k.result ? 1u : 0u));
     const std::string stop = "External function 21 returns error " + std::to_string(k.result);

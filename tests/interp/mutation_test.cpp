@@ -9,6 +9,7 @@
 #include "image/timers.h"
 #include "interp/program.h"
 #include "support/mutate.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -89,7 +90,7 @@ void runChecked(VmMachine *machine, std::mt19937 &rng, bool intact) {
     const int32_t result = VmRunProgram(machine, flags, 0);
     ASSERT_TRUE(result >= -1 && result <= kLimit + 1) << result;
     if (result < 0) return;
-    ASSERT_EQ(result, machine->commandsRun);
+    ASSERT_EQ(result, test::value(machine->commandsRun));
     const uint8_t *image = reinterpret_cast<const uint8_t *>(machine) - machine->image;
     const uint32_t status = reinterpret_cast<const VmStateBlock *>(image + machine->stateBlock)->runStatus;
     if (intact) {

@@ -4,6 +4,7 @@
 #include "image/timers.h"
 #include "interp/program.h"
 #include "support/points.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -127,8 +128,8 @@ TEST_F(PointCommands, SegmentIndexSelectsOrRefuses) {
     EXPECT_EQ(log.texts(), k.refusal ? std::vector<std::string>{test::errorLine(118, at, k.refusal)}
                                      : std::vector<std::string>{});
     const bool loaded = k.index == 0 && std::string(k.mnemonic) == "load_points";
-    EXPECT_EQ(m.cell(s1, 2).v.f64, loaded ? 2.5 : 9);
-    EXPECT_EQ(m.globalCell(2).v.f64, loaded ? 10.0 : 0.0) << "timers move only with a load";
+    EXPECT_EQ(test::value(m.cell(s1, 2).v.f64), loaded ? 2.5 : 9);
+    EXPECT_EQ(test::value(m.globalCell(2).v.f64), loaded ? 10.0 : 0.0) << "timers move only with a load";
     EXPECT_EQ(double(points.value(1).value), 2.5) << "saving 9 into point 1 would be seen";
   }
 }

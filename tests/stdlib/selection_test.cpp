@@ -9,6 +9,7 @@
 #include "support/cells.h"
 #include "stdlib/stdlib.h"
 #include "support/log_capture.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
@@ -94,7 +95,7 @@ TEST(StandardSelection, ReadsUpTo32InputsFromTheFrameStart) {
   EXPECT_TRUE(holds(frame[33], Value::dint(1000)));
   ASSERT_EQ(stdlib::dispatch(1, MIN + D, frame.data(), 34, 1, 32, 1, m.get()), 0);
   EXPECT_TRUE(holds(frame[33], Value::dint(0)));
-  EXPECT_EQ(frame[0].v.i32, -5);
+  EXPECT_EQ(test::value(frame[0].v.i32), -5);
 }
 
 // Checking answers 0 (done), 1 (unknown number) or 2 (counts that do not

@@ -13,6 +13,7 @@
 #include "interp/command_table.h"
 #include "sicvm/text.h"
 #include "sicvm/vm.h"
+#include "support/value.h"
 
 using namespace sicvm;
 using namespace sicvm::assembly;
@@ -84,11 +85,11 @@ loop:  nop
        jmp_ne @loop
 done:  call @loop
 )";
-  EXPECT_EQ(commandOf(code, 0).src1.v.w[0], 3u);
-  EXPECT_EQ(commandOf(code, 2).src1.v.w[0], 1u);
+  EXPECT_EQ(test::value(commandOf(code, 0).src1.v.w[0]), 3u);
+  EXPECT_EQ(test::value(commandOf(code, 2).src1.v.w[0]), 1u);
   const VmCommand call = commandOf(code, 3);
-  EXPECT_EQ(call.src1.v.w[0], 1u);
-  EXPECT_EQ(call.src1.v.w[1], uint32_t(VM_CALL_CODE | 1));
+  EXPECT_EQ(test::value(call.src1.v.w[0]), 1u);
+  EXPECT_EQ(test::value(call.src1.v.w[1]), uint32_t(VM_CALL_CODE | 1));
 }
 
 TEST(Assembler, DeclarationsBuildSegmentsVarsAndArrays) {
@@ -122,10 +123,10 @@ ret
   EXPECT_EQ(level.record.classByte, 1 | VM_VAR_LOAD);
   EXPECT_EQ(level.record.pointId, 1001);
   EXPECT_EQ(level.record.pointField, 44);
-  EXPECT_EQ(level.cell.v.f64, 2.5);
+  EXPECT_EQ(test::value(level.cell.v.f64), 2.5);
   EXPECT_EQ(v.segments[0].vars[3].record.classByte, 3 | VM_VAR_SAVE);
   EXPECT_EQ(v.segments[0].vars[4].cell.flags, 1);
-  EXPECT_EQ(v.segments[0].vars[4].cell.v.f64, 1000.0);
+  EXPECT_EQ(test::value(v.segments[0].vars[4].cell.v.f64), 1000.0);
   ASSERT_EQ(v.segments[1].vars.size(), 1u);  // raw: no base vars
   EXPECT_EQ(v.segments[1].vars[0].record.type, 300);
   EXPECT_EQ(v.segments[1].vars[0].cell.type, 9);
@@ -134,7 +135,7 @@ ret
   EXPECT_EQ(v.arrays[0].record.dimensions, 2u);
   ASSERT_EQ(v.arrays[0].cells.size(), 6u);
   const float expected[] = {1.5f, 2.0f, 3.0f, 4.0f, 0.0f, 0.0f};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(v.arrays[0].cells[i].v.f32, expected[i]) << i;
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(test::value(v.arrays[0].cells[i].v.f32), expected[i]) << i;
 }
 
 TEST(Assembler, ConstantsAtFullPrecisionAndExactTextReadBackBitForBit) {
@@ -149,7 +150,7 @@ TEST(Assembler, ConstantsAtFullPrecisionAndExactTextReadBackBitForBit) {
     Cursor cursor(c.text);
     Constant k = readTypedConstant(cursor);
     EXPECT_EQ(k.type, c.type) << c.text;
-    EXPECT_EQ(k.value.f64, c.value) << c.text;
+    EXPECT_EQ(test::value(k.value.f64), c.value) << c.text;
   }
   const double doubles[] = {0.1, -0.0, 1e-310, 123456.789, 1.0 / 3.0, INFINITY, NAN, 45356.296631944, 1500.4};
   for (int type : std::initializer_list<int>{VM_TYPE_LREAL, VM_TYPE_TIME, VM_TYPE_DT, VM_TYPE_REAL, VM_TYPE_INT,
