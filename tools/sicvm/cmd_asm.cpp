@@ -2,6 +2,7 @@
 // sicvm disasm IMAGE [-o SOURCE]: writes assembly source that assembles back
 // to the very same image.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,26 @@
 #include "sicvm/vm.h"
 
 namespace sicvm::tool {
+namespace {
+
+// Assembly source is text: an image or any other binary file is refused
+// before it could be mistaken for source (and its default output, the same
+// name with .sic, be the file itself).
+bool checkSourceText(const std::string &path, const std::vector<uint8_t> &text, std::string &error) {
+  uint32_t label = 0;
+  if (text.size() >= sizeof label) std::memcpy(&label, text.data(), sizeof label);
+  if (label == VM_SIC_LABEL) {
+    error = path + " is a SIC image, not assembly source ('sicvm disasm " + path + "' writes its source)";
+    return false;
+  }
+  if (std::memchr(text.data(), 0, text.size()) != nullptr) {
+    error = path + " is a binary file (it holds NUL bytes), not assembly source";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int asmCommand(const std::vector<std::string> &args) {
   Options options;
@@ -36,6 +57,10 @@ int asmCommand(const std::vector<std::string> &args) {
   std::string output = options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "asm");
+  if (!checkSourceText(sourcePath, text, error) || !checkNotInput(sourcePath, output, "source", error)) {
+    std::fprintf(stderr, "sicvm asm: %s\n", error.c_str());
+    return kExitUsage;
+  }
   assembly::Assembly result =
       assembly::assemble(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()), sourcePath);
   if (!result.ok()) {
@@ -84,6 +109,10 @@ int disasmCommand(const std::vector<std::string> &args) {
     return kExitSetUp;
   }
   if (auto output = options.value("-o") ? options.value("-o") : options.value("--output")) {
+    if (!checkNotInput(imagePath, *output, "image", error)) {
+      std::fprintf(stderr, "sicvm disasm: %s\n", error.c_str());
+      return kExitUsage;
+    }
     if (!writeFile(*output, source.data(), source.size(), error)) return usageError(error, "disasm");
   } else {
     std::fwrite(source.data(), 1, source.size(), stdout);
