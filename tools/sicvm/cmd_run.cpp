@@ -51,6 +51,7 @@ int runCommand(const std::vector<std::string> &args) {
       return kExitVerify;
   }
 
+  for (const std::string &notice : session.notices()) std::fprintf(stderr, "sicvm run: %s\n", notice.c_str());
   g_stop = false;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);

@@ -25,7 +25,9 @@ void printUsage() {
       "  --points FILE.csv   the host's point database (default: none); columns\n"
       "                      index,id,type,mode,value,status[,name]\n"
       "  --shm NAME          publish the point tables as shared memory /NAME while\n"
-      "                      running (needs --points)\n"
+      "                      running (needs --points; 'sicvm points' watches and\n"
+      "                      forces them); an object left by a run that was killed\n"
+      "                      is reclaimed, one whose run still goes on is refused\n"
       "  --nvram FILE        the non-volatile point store, an SQLite file created when\n"
       "                      missing (default: IMAGE with the extension .nvram;\n"
       "                      'none' for no store)\n"
@@ -79,7 +81,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   config.step = options.has("--step");
   config.watch = options.has("--watch");
   config.host.pointsFile = options.value("--points");
-  config.host.shmName = options.value("--shm");
+  if (auto shm = options.value("--shm")) config.host.shmName = shmObjectName(*shm);
   std::string nvram = options.value("--nvram").value_or(withExtension(config.image, ".nvram"));
   if (nvram != "none") config.host.nvramFile = nvram;
   if (options.has("--command-limit")) config.host.commandLimit = static_cast<int32_t>(limit);
