@@ -56,6 +56,7 @@ inline const std::string kExamples = SICVM_EXAMPLES;
 class Background {
  public:
   Background(const std::vector<std::string> &arguments, const std::string &output) : output_(output) {
+    write(output, "");  // no output of an earlier run is mistaken for this one's
     pid_ = fork();
     if (pid_ == 0) {
       FILE *out = std::freopen(output.c_str(), "w", stdout);

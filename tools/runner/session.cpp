@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hostrt/store.h"
+#include "runner/image_check.h"
 
 namespace sicvm::runner {
 
@@ -18,7 +19,8 @@ Session::~Session() {
 
 SetUpResult Session::setUp(const SessionOptions &options, std::string &message) {
   if (VmInitMachine(image_.data(), static_cast<uint32_t>(image_.size()), &machine_) != 0) {
-    message = "set-up refused the image (VmInitMachine)";
+    std::string problem = imageProblem(image_);
+    message = "set-up refused the image (VmInitMachine)" + (problem.empty() ? std::string() : ": " + problem);
     return SetUpResult::SET_UP_FAILED;
   }
   // Host fields.

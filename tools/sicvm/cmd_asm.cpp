@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "image_file.h"
 #include "options.h"
+#include "runner/image_check.h"
 #include "setup_log.h"
 #include "sicvm/vm.h"
 
@@ -98,7 +99,9 @@ int disasmCommand(const std::vector<std::string> &args) {
     LogCollector log(5);
     VmMachine *machine = nullptr;
     if (VmInitMachine(copy.data(), static_cast<uint32_t>(copy.size()), &machine) != 0) {
-      std::fprintf(stderr, "sicvm disasm: set-up refuses %s:\n", imagePath.c_str());
+      std::string problem = runner::imageProblem(bytes);
+      std::fprintf(stderr, "sicvm disasm: set-up refuses %s%s%s\n", imagePath.c_str(), problem.empty() ? ":" : ": ",
+                   problem.c_str());
       log.print(stderr, "  ");
       return kExitSetUp;
     }

@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "image_file.h"
 #include "options.h"
+#include "runner/image_check.h"
 #include "sicvm/text.h"
 
 namespace sicvm::tool {
@@ -36,7 +37,7 @@ void listImage(const std::string &path, const assembly::ImageView &view) {
   const VmHeader &h = view.header;
   char text[VM_CMD_TEXT_SIZE];
   std::printf("image      %s, %u bytes\n", path.c_str(), view.size);
-  std::printf("program    \"%s\" (%d)\n", view.programName().c_str(), h.programNumber);
+  std::printf("program    \"%s\" (%d)\n", runner::escaped(view.programName()).c_str(), h.programNumber);
   std::printf("stacks     call %u entries, param %u entries\n", h.callStackSize, h.paramStackSize);
   std::printf("machine    command limit %d\n", view.machine.commandLimit);
   std::printf("blocks     segments %u, vars %u, arrays %u, array cells %u, commands %u, replication %u bytes\n",
@@ -108,6 +109,10 @@ int listCommand(const std::vector<std::string> &args) {
   assembly::ImageView view;
   if (!readFile(options.positional[0], bytes, error)) {
     std::fprintf(stderr, "sicvm list: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  if (std::string problem = runner::imageProblem(bytes); !problem.empty()) {
+    std::fprintf(stderr, "sicvm list: %s: %s\n", options.positional[0].c_str(), problem.c_str());
     return kExitUsage;
   }
   if (!assembly::readImage(bytes, view, error)) {

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <map>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "options.h"
 #include "run_config.h"
 #include "runner/session.h"
+#include "setup_log.h"
 #include "sicvm/text.h"
 #include "watch.h"
 
@@ -37,6 +39,7 @@ int runCommand(const std::vector<std::string> &args) {
   RunConfig config;
   if (int status = readRunConfig(args, config); status >= 0) return status;
 
+  logToStandardError();
   std::string error;
   std::vector<uint8_t> bytes;
   if (!readFile(config.image, bytes, error)) return usageError(error, "run");
@@ -59,6 +62,7 @@ int runCommand(const std::vector<std::string> &args) {
   if (config.watch) watch = std::make_unique<Watch>(session);
   auto start = std::chrono::steady_clock::now();
   int64_t cycle = 0, totalCommands = 0, withErrors = 0;
+  std::map<int32_t, int64_t> errorCycles;  // cycles that ended with each error code
   bool fatal = false;
   while ((config.cycles < 0 || cycle < config.cycles) && !g_stop) {
     runner::CycleResult r =
@@ -66,7 +70,10 @@ int runCommand(const std::vector<std::string> &args) {
                          [] { return g_stop.load(); });
     ++cycle;
     totalCommands += r.commands;
-    if (r.error != 0) ++withErrors;
+    if (r.error != 0) {
+      ++withErrors;
+      ++errorCycles[r.error];
+    }
     if (watch)
       watch->show(cycle, r);
     else
@@ -84,9 +91,14 @@ int runCommand(const std::vector<std::string> &args) {
             next - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
     }
   }
-  std::printf("%lld cycle%s, %lld commands, %lld cycle%s with an error%s%s\n", static_cast<long long>(cycle),
+  std::string errors;
+  for (const auto &[code, count] : errorCycles)
+    errors += (errors.empty() ? " (" : ", ") + std::string("error ") + std::to_string(code) + " " + errorTitle(code) +
+              ": " + std::to_string(count);
+  if (!errors.empty()) errors += ")";
+  std::printf("%lld cycle%s, %lld commands, %lld cycle%s with an error%s%s%s\n", static_cast<long long>(cycle),
               cycle == 1 ? "" : "s", static_cast<long long>(totalCommands), static_cast<long long>(withErrors),
-              withErrors == 1 ? "" : "s", fatal ? "; stopped by a fatal error" : "",
+              withErrors == 1 ? "" : "s", errors.c_str(), fatal ? "; stopped by a fatal error" : "",
               g_stop ? "; interrupted" : "");
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);

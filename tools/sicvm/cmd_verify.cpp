@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "asm/image_reader.h"
 #include "commands.h"
 #include "image_file.h"
 #include "options.h"
@@ -10,6 +11,28 @@
 #include "setup_log.h"
 
 namespace sicvm::tool {
+namespace {
+
+// Prints each var whose point ID has no point in the database (set-up drops
+// such links with a notice; for a check before going live they are faults)
+// and returns how many there are.
+int unlinkedVars(const runner::Session &session) {
+  assembly::ImageView view;
+  std::string error;
+  if (!assembly::readImage(session.image(), view, error)) return 0;
+  int missing = 0;
+  for (size_t k = 0; k < view.segments.size(); ++k)
+    for (size_t i = 0; i < view.segments[k].vars.size(); ++i) {
+      const VmVarRecord &r = view.segments[k].vars[i].record;
+      if (r.pointId == 0 || r.pointIndex != 0) continue;
+      std::printf("var %zu:%05zu is linked to point ID %d, which the points file does not contain\n", k, i,
+                  r.pointId);
+      ++missing;
+    }
+  return missing;
+}
+
+}  // namespace
 
 int verifyCommand(const std::vector<std::string> &args) {
   Options options;
@@ -20,7 +43,8 @@ int verifyCommand(const std::vector<std::string> &args) {
         "usage: sicvm verify IMAGE [--points FILE.csv]\n\n"
         "Sets the image up and runs the three verifiers (VmVerifyCode, VmVerifyVars,\n"
         "VmVerifyArrays), then VmInitHostTypes, VmInitTimers and VmInitVarLinks,\n"
-        "and prints their log. Nothing is run and no store is opened.\n\n"
+        "and prints their log. Nothing is run and no store is opened. With --points,\n"
+        "a var linked to a point ID that the database does not contain is a fault.\n\n"
         "  --points FILE.csv   link the vars to this point database (default: none)\n\n"
         "Exit status: 0 verified, %d usage or file error, %d set-up failed,\n"
         "%d verification failed.\n",
@@ -38,6 +62,14 @@ int verifyCommand(const std::vector<std::string> &args) {
     LogCollector log(10);
     result = session.setUp(host, error);
     log.print(stdout, "");
+  }
+  if (result == runner::SetUpResult::OK && host.pointsFile) {
+    int missing = unlinkedVars(session);
+    if (missing > 0) {
+      std::printf("verification failed: %d var%s linked to a point that %s does not contain\n", missing,
+                  missing == 1 ? "" : "s", host.pointsFile->c_str());
+      return kExitVerify;
+    }
   }
   switch (result) {
     case runner::SetUpResult::OK: std::printf("verified\n"); return kExitOk;

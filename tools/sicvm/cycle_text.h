@@ -11,7 +11,14 @@ namespace sicvm::tool {
 // "cycle complete", "end marker", "stopped by an error", ...
 const char *statusText(uint32_t status);
 
-// "no error", or "error 8 at 00001 (8, 0)": code, address and the two detail words.
+// What an error code means, from the library's own message table: the text
+// of its first message up to its details, with the parts it fills in at run
+// time shown as "..." ("array element index out of bounds", "... DS is out of
+// range"); "unknown error" for a code the library never records.
+std::string errorTitle(int32_t code);
+
+// "no error", or "error 8 at 00001 (8, 0): array element index out of
+// bounds": code, address, the two detail words and the code's title.
 std::string errorText(const runner::CycleResult &r);
 
 }  // namespace sicvm::tool

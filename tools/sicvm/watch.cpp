@@ -7,6 +7,7 @@
 
 #include "asm/constants.h"
 #include "cycle_text.h"
+#include "runner/image_check.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
 
@@ -26,7 +27,7 @@ Watch::Watch(const runner::Session &session) : session_(session) {
 
 void Watch::show(int64_t cycle, const runner::CycleResult &r) {
   if (tty_) std::printf("\x1b[H\x1b[2J");
-  std::printf("program \"%s\" (%d)  cycle %lld: %d commands, %s, %s\n\n", view_.programName().c_str(),
+  std::printf("program \"%s\" (%d)  cycle %lld: %d commands, %s, %s\n\n", runner::escaped(view_.programName()).c_str(),
               view_.header.programNumber, static_cast<long long>(cycle), r.commands, statusText(r.runStatus),
               errorText(r).c_str());
   std::printf("%-9s %-6s %-9s %-10s %-8s %-6s %-24s %s\n", "seg:var", "type", "link", "point id", "index", "field",
