@@ -420,6 +420,7 @@ class Assembler {
     // An array reference whose array is named: resolved after all declarations.
     std::string refName;
     size_t refLine = 0, refColumn = 0;
+    std::string name;  // the var's own name, "" without
   };
   struct SegmentDecl {
     std::string name;
@@ -446,6 +447,7 @@ class Assembler {
   void arrayData(Cursor &c, build::Array &array, const std::string &name);
   void defineName(Cursor &c, size_t at, const std::string &name, bool global);
   Assembly finish();
+  symbols::SymbolTable symbolTable(const std::vector<uint8_t> &image) const;
 
   std::string_view source_;
   std::string file_;
@@ -593,8 +595,8 @@ void Assembler::directive(Cursor &c, size_t lineNo) {
     }
     if (raw && (base != 0 || arrays != 0)) c.fail("a raw segment has no base vars: drop base= and arrays=", nameAt);
     if (!raw) {
-      segment.vars.push_back({build::Var(build::Value::dint(base)), {}, 0, 0});
-      segment.vars.push_back({build::Var(build::Value::dint(arrays)), {}, 0, 0});
+      segment.vars.push_back({build::Var(build::Value::dint(base)), {}, 0, 0, {}});
+      segment.vars.push_back({build::Var(build::Value::dint(arrays)), {}, 0, 0, {}});
     }
     if (segments_.empty() && segment.vars.size() >= 2) {
       names_.baseSegment = base;
@@ -732,6 +734,7 @@ void Assembler::declareVar(Cursor &c, size_t lineNo) {
     }
   }
   var.init.type = static_cast<uint8_t>(cellType);
+  decl.name = name;
   if (!name.empty()) {
     if (segmentNo == 0) defineName(c, nameAt, name, true);
     std::string qualified = segment.name.empty() ? std::string() : segment.name + "." + name;
@@ -882,8 +885,25 @@ Assembly Assembler::finish() {
   if (!errors_.empty()) {
     result.image.clear();
     result.errors = errors_;
+    return result;
   }
+  result.symbols = symbolTable(result.image);
   return result;
+}
+
+symbols::SymbolTable Assembler::symbolTable(const std::vector<uint8_t> &image) const {
+  symbols::SymbolTable table;
+  table.imageSize = static_cast<uint32_t>(image.size());
+  table.imageHash = symbols::imageHash(image.data(), image.size());
+  for (uint32_t k = 0; k < segments_.size(); ++k) {
+    if (!segments_[k].name.empty()) table.segments[k] = segments_[k].name;
+    for (uint32_t n = 0; n < segments_[k].vars.size(); ++n)
+      if (!segments_[k].vars[n].name.empty()) table.vars[{k, n}] = segments_[k].vars[n].name;
+  }
+  for (uint32_t j = 0; j < arrayNames_.size(); ++j)
+    if (!arrayNames_[j].empty()) table.arrays[j] = arrayNames_[j];
+  for (const auto &[name, address] : names_.labels) table.labels.emplace(address, name);
+  return table;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sicvm/image.h"
+#include "symbols/symbols.h"
 
 namespace sicvm::assembly {
 
@@ -28,6 +29,7 @@ struct Diagnostic {
 struct Assembly {
   std::vector<uint8_t> image;        // empty when there are errors
   std::vector<Diagnostic> errors;    // in source order, at most kMaxErrors
+  symbols::SymbolTable symbols;      // the source's names, for the image above
   bool ok() const { return errors.empty(); }
 };
 

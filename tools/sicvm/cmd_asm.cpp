@@ -10,6 +10,7 @@
 #include "asm/disassembler.h"
 #include "commands.h"
 #include "image_file.h"
+#include "names.h"
 #include "options.h"
 #include "runner/image_check.h"
 #include "setup_log.h"
@@ -44,7 +45,9 @@ int asmCommand(const std::vector<std::string> &args) {
   if (options.help) {
     std::printf(
         "usage: sicvm asm SOURCE [-o IMAGE]\n\n"
-        "Assembles SOURCE (assembly language, see README.md) into a SIC image.\n\n"
+        "Assembles SOURCE (assembly language, see README.md) into a SIC image, and\n"
+        "writes the names of the source (segments, vars, arrays, labels) beside it in\n"
+        "a symbol file: IMAGE with the extension .sym. list, disasm and run show them.\n\n"
         "  -o, --output IMAGE  the image file to write (default: SOURCE with the\n"
         "                      extension .sic)\n\n"
         "Errors are reported as FILE:LINE:COLUMN: error: TEXT, every error of the\n"
@@ -58,7 +61,10 @@ int asmCommand(const std::vector<std::string> &args) {
   std::string output = options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "asm");
-  if (!checkSourceText(sourcePath, text, error) || !checkNotInput(sourcePath, output, "source", error)) {
+  const std::string symbolPath = withExtension(output, ".sym");
+  if (symbolPath == output) error = "the image " + output + " would be overwritten by its own symbol file; name it .sic";
+  if (!error.empty() || !checkSourceText(sourcePath, text, error) ||
+      !checkNotInput(sourcePath, output, "source", error) || !checkNotInput(sourcePath, symbolPath, "source", error)) {
     std::fprintf(stderr, "sicvm asm: %s\n", error.c_str());
     return kExitUsage;
   }
@@ -70,22 +76,29 @@ int asmCommand(const std::vector<std::string> &args) {
                  result.errors.size() == 1 ? "" : "s", output.c_str());
     return kExitUsage;
   }
-  if (!writeFile(output, result.image.data(), result.image.size(), error)) return usageError(error, "asm");
+  std::string symbolText = symbols::writeSymbols(result.symbols);
+  if (!writeFile(output, result.image.data(), result.image.size(), error) ||
+      !writeFile(symbolPath, symbolText.data(), symbolText.size(), error))
+    return usageError(error, "asm");
   return kExitOk;
 }
 
 int disasmCommand(const std::vector<std::string> &args) {
   Options options;
   std::string error;
-  if (!parseOptions(args, {{"-o", true}, {"--output", true}}, options, error)) return usageError(error, "disasm");
+  if (!parseOptions(args, {{"-o", true}, {"--output", true}, {"--symbols", true}}, options, error))
+    return usageError(error, "disasm");
   if (options.help) {
     std::printf(
-        "usage: sicvm disasm IMAGE [-o SOURCE]\n\n"
+        "usage: sicvm disasm IMAGE [-o SOURCE] [--symbols FILE]\n\n"
         "Writes assembly source for IMAGE that 'sicvm asm' turns back into the very\n"
         "same bytes: every declaration, constants at full precision, key=value fields\n"
         "for command bytes a listing does not show, and .patch lines for bytes no\n"
         "declaration sets. The image must pass set-up (VmInitMachine).\n\n"
-        "  -o, --output SOURCE  the file to write (default: standard output)\n\n"
+        "With the image's symbol file, segments, vars, arrays and labels are declared\n"
+        "with the names of the source, and code addresses are written as labels.\n\n"
+        "  -o, --output SOURCE  the file to write (default: standard output)\n"
+        "  --symbols FILE       the symbol file (default: IMAGE with the extension .sym)\n\n"
         "Exit status: 0 written, %d set-up refused the image, %d usage or file error.\n",
         kExitSetUp, kExitUsage);
     return kExitOk;
@@ -107,10 +120,15 @@ int disasmCommand(const std::vector<std::string> &args) {
     }
   }
   std::string source;
-  if (!assembly::disassemble(bytes, imagePath, source, error)) {
+  ProgramNames names = ProgramNames::load(imagePath, options.value("--symbols"), bytes, "disasm");
+  bool namesUsed = false;
+  if (!assembly::disassemble(bytes, imagePath, source, error, &names.table(), &namesUsed)) {
     std::fprintf(stderr, "sicvm disasm: %s: %s\n", imagePath.c_str(), error.c_str());
     return kExitSetUp;
   }
+  if (!names.table().empty() && !namesUsed)
+    std::fprintf(stderr, "sicvm disasm: warning: the names of the symbol file do not assemble back to this image; "
+                         "numbers written instead\n");
   if (auto output = options.value("-o") ? options.value("-o") : options.value("--output")) {
     if (!checkNotInput(imagePath, *output, "image", error)) {
       std::fprintf(stderr, "sicvm disasm: %s\n", error.c_str());
