@@ -84,7 +84,8 @@ TEST(Command, RunWithPointsAndStore) {
   Result r = sicvm("run " + image + " --points " + kExamples + "/batch.csv --cycles 12 --period 1 --tz UTC0 --nvram " +
                    store + " --watch");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("  0:00005 DINT   save      2004       4"), std::string::npos) << r.out;  // linked var table
+  EXPECT_NE(r.out.find("  0:00005 count          DINT   save      2004       4"), std::string::npos)
+      << r.out;  // linked var table
   EXPECT_NE(r.out.find("changed vars"), std::string::npos);
   EXPECT_TRUE(exists(store));
 }

@@ -26,10 +26,14 @@ std::atomic<bool> g_stop{false};
 
 extern "C" void onSignal(int) { g_stop = true; }
 
-void printStep(uint32_t pc, const VmCommand &command) {
+// Each command before it runs, with its labels and the names it refers to.
+void printStep(const ProgramNames &names, uint32_t pc, const VmCommand &command) {
   char address[VM_ADDR_TEXT_SIZE], text[VM_CMD_TEXT_SIZE];
   std::string line = VmCmdToStr(&command, text);
   while (!line.empty() && line.back() == ' ') line.pop_back();
+  if (std::string note = names.note(command); !note.empty())
+    line += (line.size() < 40 ? std::string(40 - line.size(), ' ') : " ") + "; " + note;
+  for (auto [at, end] = names.table().labels.equal_range(pc); at != end; ++at) std::printf("  %s:\n", at->second.c_str());
   std::printf("  %s  %s\n", VmAddrToStr(pc, address), line.c_str());
 }
 
@@ -43,6 +47,8 @@ int runCommand(const std::vector<std::string> &args) {
   std::string error;
   std::vector<uint8_t> bytes;
   if (!readFile(config.image, bytes, error)) return usageError(error, "run");
+  ProgramNames names;
+  if (config.step || config.watch) names = ProgramNames::load(config.image, config.symbols, bytes, "run");
   runner::Session session(std::move(bytes));
   switch (session.setUp(config.host, error)) {
     case runner::SetUpResult::OK: break;
@@ -59,14 +65,15 @@ int runCommand(const std::vector<std::string> &args) {
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   std::unique_ptr<Watch> watch;
-  if (config.watch) watch = std::make_unique<Watch>(session);
+  if (config.watch) watch = std::make_unique<Watch>(session, names);
+  auto onStep = [&names](uint32_t pc, const VmCommand &command) { printStep(names, pc, command); };
   auto start = std::chrono::steady_clock::now();
   int64_t cycle = 0, totalCommands = 0, withErrors = 0;
   std::map<int32_t, int64_t> errorCycles;  // cycles that ended with each error code
   bool fatal = false;
   while ((config.cycles < 0 || cycle < config.cycles) && !g_stop) {
     runner::CycleResult r =
-        session.runCycle(config.step, config.step ? printStep : std::function<void(uint32_t, const VmCommand &)>{},
+        session.runCycle(config.step, config.step ? onStep : std::function<void(uint32_t, const VmCommand &)>{},
                          [] { return g_stop.load(); });
     ++cycle;
     totalCommands += r.commands;
@@ -75,7 +82,7 @@ int runCommand(const std::vector<std::string> &args) {
       ++errorCycles[r.error];
     }
     if (watch)
-      watch->show(cycle, r);
+      watch->show(cycle, r, "");
     else
       std::printf("cycle %lld: %d commands, %s, %s\n", static_cast<long long>(cycle), r.commands,
                   statusText(r.runStatus), errorText(r).c_str());

@@ -38,7 +38,10 @@ void printUsage() {
       "                      checked, then set as TZ for the host's date functions\n"
       "  --step              run one command at a time, printing each before it runs\n"
       "  --watch             show a live table of the linked vars with their points and\n"
-      "                      of the vars that changed, redrawn each cycle on a terminal\n\n"
+      "                      of the vars and array cells that changed, redrawn each\n"
+      "                      cycle on a terminal\n"
+      "  --symbols FILE      the names for --watch and --step (default: IMAGE with the\n"
+      "                      extension .sym, as 'sicvm asm' writes it)\n\n"
       "Exit status: 0 every cycle completed, %d usage or file error, %d set-up failed,\n"
       "%d verification failed, %d a cycle stopped with a fatal error (above 100).\n",
       runner::kDefaultCommandLimit, kExitUsage, kExitSetUp, kExitVerify, kExitRunError);
@@ -52,7 +55,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   if (!parseOptions(args,
                     {{"--cycles", true}, {"--period", true}, {"--points", true}, {"--shm", true}, {"--nvram", true},
                      {"--command-limit", true}, {"--log-level", true}, {"--tz", true}, {"--step", false},
-                     {"--watch", false}},
+                     {"--watch", false}, {"--symbols", true}},
                     options, error))
     return usageError(error, "run");
   if (options.help) {
@@ -76,6 +79,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   if (options.has("--log-level")) VmSetLogLevel(static_cast<int32_t>(level));
 
   config.image = options.positional[0];
+  config.symbols = options.value("--symbols");
   config.cycles = cycles;
   config.periodMs = period;
   config.step = options.has("--step");

@@ -12,6 +12,7 @@ namespace sicvm::tool {
 
 struct RunConfig {
   std::string image;              // the image file
+  std::optional<std::string> symbols;  // --symbols: the symbol file, else IMAGE.sym when it exists
   int64_t cycles = -1;            // -1: until interrupted
   int64_t periodMs = 100;         // 0: back to back
   bool step = false;

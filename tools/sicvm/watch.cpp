@@ -12,35 +12,58 @@
 #include "sicvm/text.h"
 
 namespace sicvm::tool {
+namespace {
 
-Watch::Watch(const runner::Session &session) : session_(session) {
+constexpr uint32_t kArrayCell = UINT32_MAX;
+
+const char *linkText(uint8_t classByte) {
+  bool load = classByte & VM_VAR_LOAD, save = classByte & VM_VAR_SAVE;
+  return load && save ? "load+save" : load ? "load" : save ? "save" : "-";
+}
+
+}  // namespace
+
+Watch::Watch(const runner::Session &session, const ProgramNames &names) : session_(session) {
   std::string error;
   assembly::readImage(session.image(), view_, error);
   const VmHeader &h = view_.header;
+  char place[48];
   uint64_t cell = h.segmentVarsOffset;
-  for (size_t k = 0; k < view_.segments.size(); ++k)
-    for (size_t i = 0; i < view_.segments[k].vars.size(); ++i, cell += VM_CELL_SIZE)
-      vars_.push_back({static_cast<uint32_t>(k), static_cast<uint32_t>(i), static_cast<uint32_t>(cell), {}});
+  for (uint32_t k = 0; k < view_.segments.size(); ++k)
+    for (uint32_t i = 0; i < view_.segments[k].vars.size(); ++i, cell += VM_CELL_SIZE) {
+      std::snprintf(place, sizeof place, "%3u:%05u", k, i);
+      std::string name = names.var(k, i);
+      cells_.push_back({static_cast<uint32_t>(cell), 0, std::string(place) + (name.empty() ? "" : " " + name), k, i,
+                        {}});
+    }
+  cell = h.arrayVarsOffset;
+  for (uint32_t j = 0; j < view_.arrays.size(); ++j) {
+    const std::string *arrayName = names.table().array(j);
+    for (uint32_t x = 0; x < view_.arrays[j].cells.size(); ++x, cell += VM_CELL_SIZE) {
+      std::snprintf(place, sizeof place, "array %u[%u]", j, x);
+      std::string name = arrayName ? " " + *arrayName + "[" + std::to_string(x) + "]" : "";
+      cells_.push_back({static_cast<uint32_t>(cell), static_cast<int>(view_.arrays[j].record.type),
+                        place + name, kArrayCell, 0, {}});
+    }
+  }
   snapshot();
   tty_ = isatty(STDOUT_FILENO);
 }
 
-void Watch::show(int64_t cycle, const runner::CycleResult &r) {
+void Watch::show(int64_t cycle, const runner::CycleResult &r, const std::string &timing) {
   if (tty_) std::printf("\x1b[H\x1b[2J");
-  std::printf("program \"%s\" (%d)  cycle %lld: %d commands, %s, %s\n\n", runner::escaped(view_.programName()).c_str(),
+  std::printf("program \"%s\" (%d)  cycle %lld: %d commands, %s, %s\n", runner::escaped(view_.programName()).c_str(),
               view_.header.programNumber, static_cast<long long>(cycle), r.commands, statusText(r.runStatus),
               errorText(r).c_str());
-  std::printf("%-9s %-6s %-9s %-10s %-8s %-6s %-24s %s\n", "seg:var", "type", "link", "point id", "index", "field",
-              "var value", "point value");
+  if (!timing.empty()) std::printf("%s\n", timing.c_str());
+  std::printf("\n%-24s %-6s %-9s %-10s %-8s %-6s %-24s %-14s %s\n", "seg:var name", "type", "link", "point id",
+              "index", "field", "var value", "point value", "point name");
   char text[VM_VALUE_TEXT_SIZE];
-  for (const Entry &e : vars_) {
+  for (const Entry &e : cells_) {
+    if (e.segment == kArrayCell) continue;
     VmVarRecord record = liveRecord(e);
     if (record.pointId == 0) continue;
     VmCell cell = liveCell(e);
-    const char *link = (record.classByte & VM_VAR_LOAD) && (record.classByte & VM_VAR_SAVE) ? "load+save"
-                       : (record.classByte & VM_VAR_LOAD)                                  ? "load"
-                       : (record.classByte & VM_VAR_SAVE)                                  ? "save"
-                                                                                            : "-";
     double point = 0.0;
     std::string pointText = "-";
     if (record.pointIndex > 0 &&
@@ -49,18 +72,19 @@ void Watch::show(int64_t cycle, const runner::CycleResult &r) {
       std::snprintf(p, sizeof p, "%g", point);
       pointText = p;
     }
-    std::printf("%3u:%05u %-6s %-9s %-10d %-8d %-6d %-24s %s\n", e.segment, e.var,
-                assembly::typeName(record.type).c_str(), link, record.pointId, record.pointIndex, record.pointField,
-                VmValueToStr(&cell, record.type, text), pointText.c_str());
+    std::printf("%-24s %-6s %-9s %-10d %-8d %-6d %-24s %-14s %s\n", e.name.c_str(),
+                assembly::typeName(record.type).c_str(), linkText(record.classByte), record.pointId,
+                record.pointIndex, record.pointField, VmValueToStr(&cell, record.type, text), pointText.c_str(),
+                pointName(record.pointIndex).c_str());
   }
-  std::printf("\nchanged vars (data segment:var):\n");
+  std::printf("\nchanged vars and array cells:\n");
   int changed = 0;
-  for (Entry &e : vars_) {
+  for (Entry &e : cells_) {
     VmCell cell = liveCell(e);
     if (std::memcmp(&cell, &e.last, sizeof cell) == 0) continue;
-    VmVarRecord record = liveRecord(e);
-    std::printf("  %3u:%05u %-24s", e.segment, e.var, VmValueToStr(&e.last, record.type, text));
-    std::printf(" -> %s\n", VmValueToStr(&cell, record.type, text));
+    int type = e.segment == kArrayCell ? e.type : liveRecord(e).type;
+    std::printf("  %-24s %-24s", e.name.c_str(), VmValueToStr(&e.last, type, text));
+    std::printf(" -> %s\n", VmValueToStr(&cell, type, text));
     ++changed;
   }
   if (changed == 0) std::printf("  none\n");
@@ -81,8 +105,15 @@ VmVarRecord Watch::liveRecord(const Entry &e) const {
   return record;
 }
 
+std::string Watch::pointName(int32_t index) const {
+  const PointDb *points = session_.points();
+  if (points == nullptr || index <= 0 || index >= PointDbCount(points)) return "";
+  const PointConfigRecord &record = PointDbConfig(points)[index];
+  return runner::escaped(std::string_view(record.name, strnlen(record.name, sizeof record.name)));
+}
+
 void Watch::snapshot() {
-  for (Entry &e : vars_) e.last = liveCell(e);
+  for (Entry &e : cells_) e.last = liveCell(e);
 }
 
 }  // namespace sicvm::tool
