@@ -100,7 +100,7 @@ bool sameFile(const std::string &a, const std::string &b) {
 
 bool checkNotInput(const std::string &input, const std::string &output, const char *what, std::string &error) {
   if (!sameFile(input, output)) return true;
-  error = "the output " + output + " is the " + what + " " + input + " itself; give another file with -o";
+  error = "the output " + output + " is the " + what + " " + input + " itself; nothing was written (choose another output file)";
   return false;
 }
 

@@ -21,7 +21,13 @@ void printUsage() {
       "the run status and the error record. SIGINT or SIGTERM ends the run after\n"
       "the current cycle. The library's log goes to standard error.\n\n"
       "  --cycles N          run N cycles (default: until interrupted)\n"
-      "  --period MS         start a cycle every MS milliseconds (default 100; 0 = no pause)\n"
+      "  --period MS         start a cycle every MS milliseconds (default 100; 0 = no pause);\n"
+      "                      cycles start on a fixed grid (CLOCK_MONOTONIC), a late one at\n"
+      "                      once; the summary (and the --watch header) gives the\n"
+      "                      execution time min/avg/max, the start jitter and the overruns\n"
+      "                      (cycles longer than the period)\n"
+      "  --stats FILE        write one CSV line per cycle: cycle,start_ms,jitter_us,exec_us,\n"
+      "                      commands,status,error,overrun\n"
       "  --points FILE.csv   the host's point database (default: none); columns\n"
       "                      index,id,type,mode,value,status[,name]\n"
       "  --shm NAME          publish the point tables as shared memory /NAME while\n"
@@ -55,7 +61,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   if (!parseOptions(args,
                     {{"--cycles", true}, {"--period", true}, {"--points", true}, {"--shm", true}, {"--nvram", true},
                      {"--command-limit", true}, {"--log-level", true}, {"--tz", true}, {"--step", false},
-                     {"--watch", false}, {"--symbols", true}},
+                     {"--watch", false}, {"--symbols", true}, {"--stats", true}},
                     options, error))
     return usageError(error, "run");
   if (options.help) {
@@ -80,6 +86,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
 
   config.image = options.positional[0];
   config.symbols = options.value("--symbols");
+  config.statsFile = options.value("--stats");
   config.cycles = cycles;
   config.periodMs = period;
   config.step = options.has("--step");

@@ -15,6 +15,7 @@ struct RunConfig {
   std::optional<std::string> symbols;  // --symbols: the symbol file, else IMAGE.sym when it exists
   int64_t cycles = -1;            // -1: until interrupted
   int64_t periodMs = 100;         // 0: back to back
+  std::optional<std::string> statsFile;  // --stats: one CSV line per cycle
   bool step = false;
   bool watch = false;
   runner::SessionOptions host;    // points, shared memory, store, command limit
