@@ -69,7 +69,9 @@ void Watch::show(int64_t cycle, const runner::CycleResult &r, const std::string 
     if (record.pointIndex > 0 &&
         VmGetPointFieldValue(session_.machine(), record.pointIndex, record.pointField, &point) >= 0) {
       char p[32];
-      std::snprintf(p, sizeof p, "%g", point);
+      double held = 0.0;
+      bool forced = session_.points() && PointDbForcedValue(session_.points(), record.pointIndex, &held) == 1;
+      std::snprintf(p, sizeof p, forced ? "%g FORCED" : "%g", point);
       pointText = p;
     }
     std::printf("%-24s %-6s %-9s %-10d %-8d %-6d %-24s %-14s %s\n", e.name.c_str(),
