@@ -92,7 +92,7 @@ bool nearestReal(float f, int32_t r) {
 
 // Draws through the dispatcher: Random32 when `real`, else Random64; returns r.
 int32_t draw(TestMachine &m, bool real) {
-  const VmCell out = callHost(m.get(), real ? 6161 : 6162, {}, {real ? VM_TYPE_REAL : VM_TYPE_LREAL})[0];
+  const VmCell out = callHost(m.get(), real ? 6161 : 6162, {}, {uint8_t(real ? VM_TYPE_REAL : VM_TYPE_LREAL)})[0];
   if (!real) {
     const int32_t r = numberOf(out.v.f64);
     EXPECT_EQ(out.v.f64, r / 32767.0) << "on the grid";

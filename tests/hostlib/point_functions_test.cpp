@@ -15,7 +15,6 @@ using namespace sicvm::test;
 
 namespace {
 
-constexpr uint8_t kB = VM_TYPE_BOOL, kD = VM_TYPE_DINT, kL = VM_TYPE_LREAL;
 constexpr uint32_t kAt = 7;  // the calling command
 
 struct Case {
