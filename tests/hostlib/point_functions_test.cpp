@@ -150,7 +150,7 @@ TEST_F(PointFunctions, Store) {
   });
   DboperRecord stored{};
   EXPECT_EQ(DboperRead(m->storeHandle, 3, &stored), DBOPER_HAS_VALUE) << "the status was cleared";
-  EXPECT_EQ(stored.value, -1.0);
+  EXPECT_EQ(double(stored.value), -1.0);
   // A store call that fails: the store's error number is recorded (9: the handle is closed).
   DboperClose(m->storeHandle);
   check({

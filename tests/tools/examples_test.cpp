@@ -248,7 +248,7 @@ TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
   ASSERT_NE(handle, 0u) << DboperLastMessage();
   DboperRecord record{};
   EXPECT_EQ(DboperRead(handle, 9, &record), DBOPER_HAS_VALUE);
-  EXPECT_EQ(record.value, total);
+  EXPECT_EQ(double(record.value), total);
   DboperClose(handle);
   std::remove(store.c_str());
 }
