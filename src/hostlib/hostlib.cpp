@@ -2,8 +2,8 @@
 //
 // Every number in use has its row with its declared counts, so the code
 // verifier gets the right answer for every function. Families whose code is
-// not part of this build yet have rows without a function: checking them answers from
-// the table, executing them gives lib::kNotAvailable, which stops the run
+// not part of this build yet have rows without a function: checking them
+// answers from the table, executing them gives lib::kNotAvailable, which stops the run
 // with error 128 instead of producing made-up outputs. The gas rows hand the
 // call on; until the gas computations are built they go to
 // gasNotAvailable, which checks the counts the gas functions declare.
