@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <optional>
 #include <stdexcept>
 
@@ -20,10 +21,19 @@ std::string Diagnostic::text() const {
   std::string where = file;
   if (line > 0) where += ":" + std::to_string(line);
   if (line > 0 && column > 0) where += ":" + std::to_string(column);
-  return where + ": error: " + message;
+  return where + (warning ? ": warning: " : ": error: ") + message;
 }
 
 namespace {
+
+// Throws the quiet error for a use of a name whose declaration failed
+// ("plant.level" also when only the segment "plant" failed).
+void checkFailed(const Cursor &c, const std::set<std::string> &failed, std::string_view name) {
+  std::string whole(name);
+  size_t dot = whole.find('.');
+  if (failed.count(whole) || (dot != std::string::npos && failed.count(whole.substr(0, dot))))
+    throw SyntaxError{c.column(), "", true};
+}
 
 using text::Part;
 using text::Piece;
@@ -42,6 +52,9 @@ struct Names {
   std::map<std::string, VarRef> vars;                 // "name" (segment 0) and "segment.name"
   std::map<std::string, uint32_t> arrays;             // name -> absolute array number
   std::map<std::string, uint32_t> labels;             // name -> code address
+  std::map<std::pair<uint32_t, uint32_t>, int> types; // (segment number, var) -> value type, for typed vars
+  // Names whose declarations failed: their uses are not errors of their own.
+  std::set<std::string> failed;
   int32_t baseSegment = 0;  // var 0 of segment 0: base of set_ds offsets
   int32_t baseArray = 0;    // var 1 of segment 0: base of global array operands
 };
@@ -98,6 +111,7 @@ bool readArray(Cursor &c, const Names &names, VmCell &cell) {
   if (name.empty()) return false;
   auto it = names.arrays.find(std::string(name));
   if (it == names.arrays.end()) {
+    checkFailed(c, names.failed, name);
     c.seek(start);
     return false;
   }
@@ -108,15 +122,21 @@ bool readArray(Cursor &c, const Names &names, VmCell &cell) {
 // Reads an operand: vars[S:N], arrays[...], op_type_K, a constant, a bare
 // number (when `type` names a type), or a name. `type` is the type a constant
 // in this position has: 0 = any typed constant, -1 = as written (mov).
-void readOperand(Cursor &c, int type, const Names &names, uint8_t &kind, VmCell &cell, uint32_t &movType) {
+void readOperand(Cursor &c, int type, const Names &names, uint8_t &kind, VmCell &cell, uint32_t &movType,
+                 int &varType) {
   c.skipBlanks();
   movType = 0;
+  varType = 0;
+  auto typeOf = [&](uint32_t segment, uint32_t var) {
+    auto it = names.types.find({segment, var});
+    return it == names.types.end() ? 0 : it->second;
+  };
   size_t start = c.pos();
   cell = VmCell{};
   if (c.acceptText("vars[")) {
     kind = VM_KIND_VAR;
     readVarAddress(c, cell);
-    return;
+    return;  // an address as the listing writes it stands for itself, whatever the var's type
   }
   if (c.acceptText("arrays[")) {
     kind = VM_KIND_ARRAY;
@@ -157,6 +177,7 @@ void readOperand(Cursor &c, int type, const Names &names, uint8_t &kind, VmCell 
       kind = VM_KIND_VAR;
       cell.v.w[0] = var->second.segment == 0 ? 0 : 1;
       cell.v.w[1] = var->second.var;
+      varType = typeOf(var->second.segment, var->second.var);
       return;
     }
     auto array = names.arrays.find(std::string(name));
@@ -165,6 +186,7 @@ void readOperand(Cursor &c, int type, const Names &names, uint8_t &kind, VmCell 
       setArrayOperand(cell, 0, array->second - static_cast<uint32_t>(names.baseArray));
       return;
     }
+    checkFailed(c, names.failed, name);
     c.fail("unknown name '" + std::string(name) + "' (not a declared var or array)", start);
   }
   c.expected("an operand (vars[S:N], arrays[...], a constant such as DINT#5, or a name)");
@@ -228,7 +250,10 @@ void readSetDs(Cursor &c, const Names &names, VmCommand &cmd) {
   std::string_view name = c.identifier();
   if (name.empty()) c.expected("vars[S:00000]+K or a segment name");
   auto it = names.segments.find(std::string(name));
-  if (it == names.segments.end()) c.fail("unknown segment '" + std::string(name) + "'", start);
+  if (it == names.segments.end()) {
+    checkFailed(c, names.failed, name);
+    c.fail("unknown segment '" + std::string(name) + "'", start);
+  }
   cmd.src1.v.w[0] = 0;
   cmd.src2.v.w[0] = it->second - static_cast<uint32_t>(names.baseSegment);
 }
@@ -244,8 +269,29 @@ void readLiteral(Cursor &c, const char *literal) {
   }
 }
 
+// The type a command writes into its DST: the target of a conversion
+// (dint_to_lreal: LREAL), BOOL for the test commands, the operand type of
+// the arithmetic, bit and logic commands (TIME for sub_dt); 0 when the
+// command table does not fix it.
+int resultType(uint32_t codeWord) {
+  const CommandInfo *info = commandInfo(codeWord);
+  if (info == nullptr || info->mnemonic[0] == '\0') return 0;
+  std::string_view name = info->mnemonic;
+  for (std::string_view marker : {"_to_", "_trunc_"})
+    if (size_t at = name.find(marker); at != std::string_view::npos) {
+      std::string target(name.substr(at + marker.size()));
+      for (char &ch : target) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      return typeCode(target);
+    }
+  if (info->listing == Listing::TEST) return VM_TYPE_BOOL;
+  if (name == "sub_dt") return VM_TYPE_TIME;
+  if (info->listing == Listing::BINARY || info->listing == Listing::UNARY) return info->src1Type;
+  return 0;
+}
+
 // Reads the pieces of `shape` into cmd (whose kinds hold the shape's defaults).
 void readShape(Cursor &c, const Shape &shape, const Names &names, VmCommand &cmd, uint32_t &movType) {
+  int movSource = 0;  // the type of a mov's source: its constant's or its named var's
   for (int k = 0; k < 3; ++k) slotKind(cmd, static_cast<uint8_t>(k)) = shape.defaultKind[k];
   for (const Part *part = shape.parts; part->piece != Piece::END; ++part) {
     VmCell &cell = slotCell(cmd, part->slot);
@@ -253,10 +299,28 @@ void readShape(Cursor &c, const Shape &shape, const Names &names, VmCommand &cmd
       case Piece::END: break;
       case Piece::LITERAL: readLiteral(c, part->text); break;
       case Piece::OPERAND: {
-        int type = part->type == text::ConstType::MOV ? -1 : text::constTypeOf(*part, cmd);
+        const bool mov = part->type == text::ConstType::MOV;
+        int type = mov ? -1 : text::constTypeOf(*part, cmd);
         uint32_t written = 0;
-        readOperand(c, type, names, slotKind(cmd, part->slot), cell, written);
-        if (part->type == text::ConstType::MOV) movType = written;
+        int varType = 0;
+        c.skipBlanks();
+        size_t start = c.pos();
+        readOperand(c, type, names, slotKind(cmd, part->slot), cell, written, varType);
+        if (mov) {
+          movType = written;  // the record keeps a constant's type only
+          movSource = written ? static_cast<int>(written) : varType;
+        }
+        // A var given by name must have the type the command works on: the
+        // command table's operand type, the result type for DST, and for mov
+        // the source's. (vars[S:N] is taken as written: an image may hold
+        // anything, and disasm must reproduce it.)
+        int need = part->slot == text::DST ? (text::listingOf(cmd.code) == Listing::MOV ? movSource : resultType(cmd.code))
+                   : mov                   ? 0
+                                           : type;
+        if (varType > 0 && need > 0 && varType != need)
+          c.fail("'" + std::string(c.text().substr(start, c.pos() - start)) + "' is " + aType(varType) + " var; " +
+                     kCommands[cmd.code & 0xFFFFu].mnemonic + " needs " + aType(need) + " here",
+                 start);
         break;
       }
       case Piece::ARRAY:
@@ -443,11 +507,14 @@ class Assembler {
   void firstPass(size_t lineNo, const std::string &line);
   void directive(Cursor &c, size_t lineNo);
   void declareVar(Cursor &c, size_t lineNo);
+  void declareSegment(Cursor &c);
   void declareArray(Cursor &c);
   void arrayData(Cursor &c, build::Array &array, const std::string &name);
   void defineName(Cursor &c, size_t at, const std::string &name, bool global);
   Assembly finish();
   symbols::SymbolTable symbolTable(const std::vector<uint8_t> &image) const;
+  // The last command, when a run can fall through it past the end of the code.
+  static std::optional<uint32_t> runsOffTheEnd(const std::vector<VmCommand> &code);
 
   std::string_view source_;
   std::string file_;
@@ -467,7 +534,19 @@ class Assembler {
   std::optional<uint32_t> gap_, size_;
   std::vector<Patch> patches_;
   size_t sizeLine_ = 0;
+  // The last .segment or .array failed: what continues it is not reported again.
+  bool segmentFailed_ = false, arrayFailed_ = false;
 };
+
+// The name a declaration line starts with (after the directive), or "" when
+// it starts with a type or a keyword.
+std::string declaredName(const Cursor &line) {
+  Cursor c(line.text(), line.pos());
+  c.skipBlanks();
+  std::string_view word = c.identifier();
+  if (word == "raw" || word == "base" || word == "arrays" || word == "ref" || typeCode(word) >= 0) return {};
+  return std::string(word);
+}
 
 // The line without its comment (from a ';' outside double quotes).
 std::string withoutComment(std::string_view line) {
@@ -496,7 +575,7 @@ Assembly Assembler::run() {
     try {
       firstPass(lineNo, line);
     } catch (const SyntaxError &e) {
-      error(lineNo, e.column, e.message);
+      if (!e.consequence) error(lineNo, e.column, e.message);
     }
     if (end == source_.size()) break;
     begin = end + 1;
@@ -562,53 +641,45 @@ void Assembler::directive(Cursor &c, size_t lineNo) {
   } else if (name == "replication") {
     replication_ = static_cast<uint32_t>(c.integer("the replication block size in bytes", 0, UINT32_MAX));
   } else if (name == "segment") {
-    SegmentDecl segment;
-    c.skipBlanks();
-    size_t nameAt = c.pos();
-    std::string_view word = c.identifier();
-    bool raw = false;
-    int32_t base = 0, arrays = 0;
-    auto key = [&](std::string_view w) {
-      if (w == "raw") {
-        raw = true;
-      } else if (w == "base" || w == "arrays") {
-        c.expect('=', "'=' after " + std::string(w));
-        int32_t v = static_cast<int32_t>(c.integer("a number", INT32_MIN, UINT32_MAX));
-        (w == "base" ? base : arrays) = v;
-      } else {
-        return false;
-      }
-      return true;
-    };
-    if (!word.empty() && !key(word)) {
-      segment.name = word;
-      if (names_.segments.count(segment.name)) c.fail("segment '" + segment.name + "' is already declared", nameAt);
-      names_.segments[segment.name] = static_cast<uint32_t>(segments_.size());
+    std::string declared = declaredName(c);
+    segmentFailed_ = true;
+    try {
+      declareSegment(c);
+    } catch (const SyntaxError &) {
+      names_.failed.insert(declared);
+      throw;
     }
-    while (!c.atEnd()) {
-      size_t keyAt = c.pos();
-      std::string_view w = c.identifier();
-      if (w.empty() || !key(w)) {
-        c.seek(keyAt);
-        c.expected("base=N, arrays=N or raw");
-      }
-    }
-    if (raw && (base != 0 || arrays != 0)) c.fail("a raw segment has no base vars: drop base= and arrays=", nameAt);
-    if (!raw) {
-      segment.vars.push_back({build::Var(build::Value::dint(base)), {}, 0, 0, {}});
-      segment.vars.push_back({build::Var(build::Value::dint(arrays)), {}, 0, 0, {}});
-    }
-    if (segments_.empty() && segment.vars.size() >= 2) {
-      names_.baseSegment = base;
-      names_.baseArray = arrays;
-    }
-    segments_.push_back(std::move(segment));
+    segmentFailed_ = false;
   } else if (name == "var") {
+    std::string declared = declaredName(c);
+    std::string segment = segments_.empty() ? std::string() : segments_.back().name;
+    auto failed = [&] {
+      names_.failed.insert(declared);
+      if (!segment.empty()) names_.failed.insert(segment + "." + declared);
+    };
+    if (segmentFailed_) {  // its segment was reported
+      failed();
+      throw SyntaxError{c.column(), "", true};
+    }
     if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
-    declareVar(c, lineNo);
+    try {
+      declareVar(c, lineNo);
+    } catch (const SyntaxError &) {
+      failed();
+      throw;
+    }
   } else if (name == "array") {
-    declareArray(c);
+    std::string declared = declaredName(c);
+    arrayFailed_ = true;
+    try {
+      declareArray(c);
+    } catch (const SyntaxError &) {
+      names_.failed.insert(declared);
+      throw;
+    }
+    arrayFailed_ = false;
   } else if (name == "data") {
+    if (arrayFailed_) throw SyntaxError{c.column(), "", true};  // its array was reported
     if (arrays_.empty()) c.fail(".data continues an .array: declare the array first", at);
     arrayData(c, arrays_.back(), arrayNames_.back());
   } else if (name == "place") {
@@ -651,6 +722,50 @@ void Assembler::directive(Cursor &c, size_t lineNo) {
            at > 0 ? at - 1 : 0);
   }
   endOfLine();
+}
+
+void Assembler::declareSegment(Cursor &c) {
+  SegmentDecl segment;
+  c.skipBlanks();
+  size_t nameAt = c.pos();
+  std::string_view word = c.identifier();
+  bool raw = false;
+  int32_t base = 0, arrays = 0;
+  auto key = [&](std::string_view w) {
+    if (w == "raw") {
+      raw = true;
+    } else if (w == "base" || w == "arrays") {
+      c.expect('=', "'=' after " + std::string(w));
+      int32_t v = static_cast<int32_t>(c.integer("a number", INT32_MIN, UINT32_MAX));
+      (w == "base" ? base : arrays) = v;
+    } else {
+      return false;
+    }
+    return true;
+  };
+  if (!word.empty() && !key(word)) {
+    segment.name = word;
+    if (names_.segments.count(segment.name)) c.fail("segment '" + segment.name + "' is already declared", nameAt);
+  }
+  while (!c.atEnd()) {
+    size_t keyAt = c.pos();
+    std::string_view w = c.identifier();
+    if (w.empty() || !key(w)) {
+      c.seek(keyAt);
+      c.expected("base=N, arrays=N or raw");
+    }
+  }
+  if (raw && (base != 0 || arrays != 0)) c.fail("a raw segment has no base vars: drop base= and arrays=", nameAt);
+  if (!raw) {
+    segment.vars.push_back({build::Var(build::Value::dint(base)), {}, 0, 0, {}});
+    segment.vars.push_back({build::Var(build::Value::dint(arrays)), {}, 0, 0, {}});
+  }
+  if (!segment.name.empty()) names_.segments[segment.name] = static_cast<uint32_t>(segments_.size());
+  if (segments_.empty() && segment.vars.size() >= 2) {
+    names_.baseSegment = base;
+    names_.baseArray = arrays;
+  }
+  segments_.push_back(std::move(segment));
 }
 
 void Assembler::declareVar(Cursor &c, size_t lineNo) {
@@ -735,6 +850,9 @@ void Assembler::declareVar(Cursor &c, size_t lineNo) {
   }
   var.init.type = static_cast<uint8_t>(cellType);
   decl.name = name;
+  if (int recordType = var.recordType ? *var.recordType : var.init.type;
+      (var.typeClass & VM_CLASS_MASK) != VM_CLASS_ARRAY_REF && recordType >= VM_TYPE_BOOL && recordType <= VM_TYPE_DT)
+    names_.types[{segmentNo, varNo}] = recordType;
   if (!name.empty()) {
     if (segmentNo == 0) defineName(c, nameAt, name, true);
     std::string qualified = segment.name.empty() ? std::string() : segment.name + "." + name;
@@ -772,7 +890,9 @@ void Assembler::declareArray(Cursor &c) {
     name = word;
     defineName(c, nameAt, name, true);
     c.skipBlanks();
+    size_t typeAt = c.pos();
     word = c.identifier();
+    if (word.empty() || typeCode(word) < 0) c.seek(typeAt);
   }
   if (word.empty() || typeCode(word) < 0) c.expected("an element type (BOOL, DINT, LREAL, INT, REAL, TIME, DT or TYPEn)");
   build::Array array;
@@ -818,7 +938,7 @@ Assembly Assembler::finish() {
     try {
       records.push_back(readCommand(c, names_));
     } catch (const SyntaxError &e) {
-      error(line.line, e.column, e.message);
+      if (!e.consequence) error(line.line, e.column, e.message);
     }
   }
   if (segments_.empty()) error(0, 0, "no data segment: a program needs at least one .segment");
@@ -888,7 +1008,42 @@ Assembly Assembler::finish() {
     return result;
   }
   result.symbols = symbolTable(result.image);
+  if (std::optional<uint32_t> last = runsOffTheEnd(records))
+    result.warnings.push_back({file_, commands_[*last].line, 0,
+                               "the program can run off its end after this command (it is reached and does not "
+                               "jump, return or end); end the program with ret or end",
+                               true});
   return result;
+}
+
+std::optional<uint32_t> Assembler::runsOffTheEnd(const std::vector<VmCommand> &code) {
+  // Follows every path from command 0: a command is left by falling through
+  // to the next one, except ret, jmp and the end marker; jumps, if_eq/if_ne
+  // and calls into the code also go to their targets.
+  const uint32_t count = static_cast<uint32_t>(code.size());
+  std::vector<bool> seen(count, false);
+  std::vector<uint32_t> pending{0};
+  while (!pending.empty()) {
+    uint32_t at = pending.back();
+    pending.pop_back();
+    if (at >= count || seen[at]) continue;
+    seen[at] = true;
+    const VmCommand &command = code[at];
+    if (static_cast<int32_t>(command.code) < 0) continue;  // end marker
+    const CommandInfo *info = commandInfo(command.code);
+    const std::string_view mnemonic = info ? info->mnemonic : "";
+    const Listing listing = info ? info->listing : Listing::OTHER;
+    if (listing == Listing::JUMP || listing == Listing::IF)
+      pending.push_back(listing == Listing::JUMP ? command.src1.v.w[0] : command.src2.v.w[0]);
+    if (listing == Listing::CALL) {
+      uint32_t callClass = command.src1.v.w[1] & 0xFF00u;
+      if (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) pending.push_back(command.src1.v.w[0]);
+    }
+    if (mnemonic == "ret" || mnemonic == "jmp") continue;
+    if (at + 1 == count) return at;
+    pending.push_back(at + 1);
+  }
+  return std::nullopt;
 }
 
 symbols::SymbolTable Assembler::symbolTable(const std::vector<uint8_t> &image) const {

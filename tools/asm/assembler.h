@@ -22,13 +22,15 @@ struct Diagnostic {
   size_t line = 0;    // 1-based; 0 for the file as a whole
   size_t column = 0;  // 1-based; 0 for the line as a whole
   std::string message;
-  // "FILE:LINE:COLUMN: error: MESSAGE"
+  bool warning = false;  // the image is written all the same
+  // "FILE:LINE:COLUMN: error: MESSAGE" ("warning:" for a warning)
   std::string text() const;
 };
 
 struct Assembly {
   std::vector<uint8_t> image;        // empty when there are errors
   std::vector<Diagnostic> errors;    // in source order, at most kMaxErrors
+  std::vector<Diagnostic> warnings;  // what assembles but is likely a mistake
   symbols::SymbolTable symbols;      // the source's names, for the image above
   bool ok() const { return errors.empty(); }
 };

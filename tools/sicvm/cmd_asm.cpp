@@ -76,6 +76,7 @@ int asmCommand(const std::vector<std::string> &args) {
                  result.errors.size() == 1 ? "" : "s", output.c_str());
     return kExitUsage;
   }
+  for (const assembly::Diagnostic &d : result.warnings) std::fprintf(stderr, "%s\n", d.text().c_str());
   std::string symbolText = symbols::writeSymbols(result.symbols);
   if (!writeFile(output, result.image.data(), result.image.size(), error) ||
       !writeFile(symbolPath, symbolText.data(), symbolText.size(), error))
