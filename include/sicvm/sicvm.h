@@ -4,6 +4,7 @@
 
 #include "sicvm/convert.h"
 #include "sicvm/image.h"
+#include "sicvm/library.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
 #include "sicvm/vm.h"

@@ -15,7 +15,7 @@ using namespace tooltest;
 
 TEST(Command, EverySubcommandHasItsUsageAndBadUsageExitsWith1) {
   EXPECT_EQ(sicvm("--help").status, 0);
-  for (const char *subcommand : {"info", "list", "asm", "disasm", "verify", "run", "points"}) {
+  for (const char *subcommand : {"info", "list", "asm", "disasm", "verify", "run", "points", "help"}) {
     Result r = sicvm(std::string(subcommand) + " --help");
     EXPECT_EQ(r.status, 0) << subcommand;
     EXPECT_NE(r.out.find(std::string("usage: sicvm ") + subcommand), std::string::npos) << r.out;

@@ -269,26 +269,6 @@ void readLiteral(Cursor &c, const char *literal) {
   }
 }
 
-// The type a command writes into its DST: the target of a conversion
-// (dint_to_lreal: LREAL), BOOL for the test commands, the operand type of
-// the arithmetic, bit and logic commands (TIME for sub_dt); 0 when the
-// command table does not fix it.
-int resultType(uint32_t codeWord) {
-  const CommandInfo *info = commandInfo(codeWord);
-  if (info == nullptr || info->mnemonic[0] == '\0') return 0;
-  std::string_view name = info->mnemonic;
-  for (std::string_view marker : {"_to_", "_trunc_"})
-    if (size_t at = name.find(marker); at != std::string_view::npos) {
-      std::string target(name.substr(at + marker.size()));
-      for (char &ch : target) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      return typeCode(target);
-    }
-  if (info->listing == Listing::TEST) return VM_TYPE_BOOL;
-  if (name == "sub_dt") return VM_TYPE_TIME;
-  if (info->listing == Listing::BINARY || info->listing == Listing::UNARY) return info->src1Type;
-  return 0;
-}
-
 // Reads the pieces of `shape` into cmd (whose kinds hold the shape's defaults).
 void readShape(Cursor &c, const Shape &shape, const Names &names, VmCommand &cmd, uint32_t &movType) {
   int movSource = 0;  // the type of a mov's source: its constant's or its named var's
@@ -314,7 +294,7 @@ void readShape(Cursor &c, const Shape &shape, const Names &names, VmCommand &cmd
         // command table's operand type, the result type for DST, and for mov
         // the source's. (vars[S:N] is taken as written: an image may hold
         // anything, and disasm must reproduce it.)
-        int need = part->slot == text::DST ? (text::listingOf(cmd.code) == Listing::MOV ? movSource : resultType(cmd.code))
+        int need = part->slot == text::DST ? (text::listingOf(cmd.code) == Listing::MOV ? movSource : resultTypeOf(cmd.code))
                    : mov                   ? 0
                                            : type;
         if (varType > 0 && need > 0 && varType != need)
@@ -1102,6 +1082,26 @@ void setField(VmCommand &c, const CommandKey &key, uint32_t value) {
     case Field::NIN: c.src2.v.w[0] = bits(c.src2.v.w[0], 8, value); break;
     case Field::NOUT: c.src2.v.w[0] = bits(c.src2.v.w[0], 16, value); break;
   }
+}
+
+// The type a command writes into its DST: the target of a conversion
+// (dint_to_lreal: LREAL), BOOL for the test commands, the operand type of
+// the arithmetic, bit and logic commands (TIME for sub_dt); 0 when the
+// command table does not fix it.
+int resultTypeOf(uint32_t codeWord) {
+  const CommandInfo *info = commandInfo(codeWord);
+  if (info == nullptr || info->mnemonic[0] == '\0') return 0;
+  std::string_view name = info->mnemonic;
+  for (std::string_view marker : {"_to_", "_trunc_"})
+    if (size_t at = name.find(marker); at != std::string_view::npos) {
+      std::string target(name.substr(at + marker.size()));
+      for (char &ch : target) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      return typeCode(target);
+    }
+  if (info->listing == Listing::TEST) return VM_TYPE_BOOL;
+  if (name == "sub_dt") return VM_TYPE_TIME;
+  if (info->listing == Listing::BINARY || info->listing == Listing::UNARY) return info->src1Type;
+  return 0;
 }
 
 Assembly assemble(std::string_view source, const std::string &file) { return Assembler(source, file).run(); }

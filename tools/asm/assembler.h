@@ -37,6 +37,12 @@ struct Assembly {
 
 inline constexpr size_t kMaxErrors = 50;
 
+// The value type a command writes into its DST: a conversion's target type
+// (dint_to_lreal: LREAL), BOOL for the test commands, the operand type of the
+// arithmetic, bit and logic commands (TIME for sub_dt); 0 when the command
+// table does not fix it.
+int resultTypeOf(uint32_t codeWord);
+
 // Assembles a whole source; `file` names it in diagnostics.
 Assembly assemble(std::string_view source, const std::string &file);
 

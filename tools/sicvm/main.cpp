@@ -22,6 +22,7 @@ const Subcommand kSubcommands[] = {
     {"asm", "assemble a source file into an image", sicvm::tool::asmCommand},
     {"disasm", "write assembly source that reproduces an image exactly", sicvm::tool::disasmCommand},
     {"points", "list, watch, set and force the points of a running program", sicvm::tool::pointsCommand},
+    {"help", "the reference of the commands and the library functions", sicvm::tool::helpCommand},
 };
 
 void usage(FILE *out) {
