@@ -12,6 +12,7 @@
 #include "asm/constants.h"
 #include "asm/cursor.h"
 #include "builder/image_builder.h"
+#include "interp/call_fields.h"
 #include "interp/command_table.h"
 #include "text/listing.h"
 
@@ -1056,19 +1057,16 @@ uint32_t getField(const VmCommand &command, const CommandKey &key) {
     }
     case Field::WORD1: return slotCell(c, key.slot).v.w[0];
     case Field::WORD2: return slotCell(c, key.slot).v.w[1];
-    case Field::CALL_TYPE: return c.src1.v.w[1] & 0xFFu;
-    case Field::CALL_CLASS: return c.src1.v.w[1] & 0xFF00u;
-    case Field::FIRST: return c.src2.v.w[0] & 0xFFu;
-    case Field::NIN: return (c.src2.v.w[0] >> 8) & 0xFFu;
-    case Field::NOUT: return (c.src2.v.w[0] >> 16) & 0xFFu;
+    case Field::CALL_TYPE: return call_fields::callType(c);
+    case Field::CALL_CLASS: return call_fields::callClass(c);
+    case Field::FIRST: return call_fields::first(c);
+    case Field::NIN: return call_fields::inputs(c);
+    case Field::NOUT: return call_fields::outputs(c);
   }
   return 0;
 }
 
 void setField(VmCommand &c, const CommandKey &key, uint32_t value) {
-  auto bits = [](uint32_t word, int shift, uint32_t v) {
-    return (word & ~(0xFFu << shift)) | ((v & 0xFFu) << shift);
-  };
   switch (key.field) {
     case Field::CODE: c.code = value; break;
     case Field::RESERVED: c.reserved = static_cast<uint8_t>(value); break;
@@ -1076,11 +1074,11 @@ void setField(VmCommand &c, const CommandKey &key, uint32_t value) {
     case Field::HEAD: std::memcpy(&slotCell(c, key.slot), &value, 4); break;
     case Field::WORD1: slotCell(c, key.slot).v.w[0] = value; break;
     case Field::WORD2: slotCell(c, key.slot).v.w[1] = value; break;
-    case Field::CALL_TYPE: c.src1.v.w[1] = bits(c.src1.v.w[1], 0, value); break;
-    case Field::CALL_CLASS: c.src1.v.w[1] = bits(c.src1.v.w[1], 8, value >> 8); break;
-    case Field::FIRST: c.src2.v.w[0] = bits(c.src2.v.w[0], 0, value); break;
-    case Field::NIN: c.src2.v.w[0] = bits(c.src2.v.w[0], 8, value); break;
-    case Field::NOUT: c.src2.v.w[0] = bits(c.src2.v.w[0], 16, value); break;
+    case Field::CALL_TYPE: call_fields::setCallType(c, value); break;
+    case Field::CALL_CLASS: call_fields::setCallClass(c, value); break;
+    case Field::FIRST: call_fields::setFirst(c, static_cast<uint8_t>(value)); break;
+    case Field::NIN: call_fields::setInputs(c, static_cast<uint8_t>(value)); break;
+    case Field::NOUT: call_fields::setOutputs(c, static_cast<uint8_t>(value)); break;
   }
 }
 
