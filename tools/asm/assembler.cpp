@@ -76,6 +76,24 @@ class Assembler {
   }
   void firstPass(size_t lineNo, const std::string &line);
   void directive(Cursor &c, size_t lineNo);
+  // One handler per directive (after its name; `at` is where the name starts).
+  struct DirectiveEntry {
+    const char *name;
+    void (Assembler::*handle)(Cursor &c, size_t lineNo, size_t at);
+  };
+  static const DirectiveEntry kDirectives[];
+  void directiveProgram(Cursor &c, size_t lineNo, size_t at);
+  void directiveStacks(Cursor &c, size_t lineNo, size_t at);
+  void directiveCommandLimit(Cursor &c, size_t lineNo, size_t at);
+  void directiveReplication(Cursor &c, size_t lineNo, size_t at);
+  void directiveSegment(Cursor &c, size_t lineNo, size_t at);
+  void directiveVar(Cursor &c, size_t lineNo, size_t at);
+  void directiveArray(Cursor &c, size_t lineNo, size_t at);
+  void directiveData(Cursor &c, size_t lineNo, size_t at);
+  void directivePlace(Cursor &c, size_t lineNo, size_t at);
+  void directiveGap(Cursor &c, size_t lineNo, size_t at);
+  void directiveSize(Cursor &c, size_t lineNo, size_t at);
+  void directivePatch(Cursor &c, size_t lineNo, size_t at);
   void declareVar(Cursor &c, size_t lineNo);
   void declareSegment(Cursor &c);
   void declareArray(Cursor &c);
@@ -189,109 +207,149 @@ void Assembler::firstPass(size_t lineNo, const std::string &line) {
   commands_.push_back({lineNo, line, c.pos()});
 }
 
+// The directives, in the order the README lists them.
+const Assembler::DirectiveEntry Assembler::kDirectives[] = {
+    {"program", &Assembler::directiveProgram},
+    {"stacks", &Assembler::directiveStacks},
+    {"command_limit", &Assembler::directiveCommandLimit},
+    {"replication", &Assembler::directiveReplication},
+    {"segment", &Assembler::directiveSegment},
+    {"var", &Assembler::directiveVar},
+    {"array", &Assembler::directiveArray},
+    {"data", &Assembler::directiveData},
+    {"place", &Assembler::directivePlace},
+    {"gap", &Assembler::directiveGap},
+    {"size", &Assembler::directiveSize},
+    {"patch", &Assembler::directivePatch},
+};
+
 void Assembler::directive(Cursor &c, size_t lineNo) {
   size_t at = c.pos();
   std::string name(c.identifier());
-  auto endOfLine = [&] {
-    if (!c.atEnd()) c.expected("end of line");
-  };
-  if (name == "program") {
-    if (haveProgram_) c.fail(".program is given twice", at);
-    haveProgram_ = true;
-    size_t wordAt = c.pos();
-    programName_ = c.word("a program name");
-    if (programName_.size() >= VM_PROGRAM_NAME_SIZE)
-      c.fail("a program name has at most " + std::to_string(VM_PROGRAM_NAME_SIZE - 1) + " bytes", wordAt);
-    programNumber_ = static_cast<int32_t>(c.integer("a program number", INT32_MIN, INT32_MAX));
-  } else if (name == "stacks") {
-    callStack_ = static_cast<uint32_t>(c.integer("the call stack size (entries)", 1, 0x1FFFFFFF));
-    paramStack_ = static_cast<uint32_t>(c.integer("the param stack size (entries)", 1, 0x15555555));
-  } else if (name == "command_limit") {
-    commandLimit_ = static_cast<int32_t>(c.integer("a command limit", INT32_MIN, INT32_MAX));
-  } else if (name == "replication") {
-    replication_ = static_cast<uint32_t>(c.integer("the replication block size in bytes", 0, UINT32_MAX));
-  } else if (name == "segment") {
-    std::string declared = declaredName(c);
-    segmentFailed_ = true;
-    try {
-      declareSegment(c);
-    } catch (const SyntaxError &) {
-      names_.failed.insert(declared);
-      throw;
-    }
-    segmentFailed_ = false;
-  } else if (name == "var") {
-    std::string declared = declaredName(c);
-    std::string segment = segments_.empty() ? std::string() : segments_.back().name;
-    auto failed = [&] {
-      names_.failed.insert(declared);
-      if (!segment.empty()) names_.failed.insert(segment + "." + declared);
-    };
-    if (segmentFailed_) {  // its segment was reported
-      failed();
-      throw SyntaxError{c.column(), "", true};
-    }
-    if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
-    try {
-      declareVar(c, lineNo);
-    } catch (const SyntaxError &) {
-      failed();
-      throw;
-    }
-  } else if (name == "array") {
-    std::string declared = declaredName(c);
-    arrayFailed_ = true;
-    try {
-      declareArray(c);
-    } catch (const SyntaxError &) {
-      names_.failed.insert(declared);
-      throw;
-    }
-    arrayFailed_ = false;
-  } else if (name == "data") {
-    if (arrayFailed_) throw SyntaxError{c.column(), "", true};  // its array was reported
-    if (arrays_.empty()) c.fail(".data continues an .array: declare the array first", at);
-    arrayData(c, arrays_.back(), arrayNames_.back());
-  } else if (name == "place") {
-    c.skipBlanks();
-    size_t blockAt = c.pos();
-    std::string_view block = c.identifier();
-    const BlockEntry *entry = nullptr;
-    for (const BlockEntry &b : kBlocks)
-      if (block == b.name) entry = &b;
-    if (!entry)
-      c.fail("expected a block name (machine, state, callstack, paramstack, code, segtable, segments, segvars, "
-             "arrays, arrayvars, replication), found '" + std::string(block) + "'",
-             blockAt);
-    placements_.emplace_back(entry->block, static_cast<uint32_t>(c.integer("an offset", 0, UINT32_MAX)));
-  } else if (name == "gap") {
-    gap_ = static_cast<uint32_t>(c.integer("a gap in bytes", 0, UINT32_MAX));
-  } else if (name == "size") {
-    size_ = static_cast<uint32_t>(c.integer("an image size in bytes", 336, UINT32_MAX));
-    sizeLine_ = lineNo;
-  } else if (name == "patch") {
-    Patch patch;
-    patch.line = lineNo;
-    patch.offset = static_cast<uint32_t>(c.integer("an image offset", 0, UINT32_MAX));
-    c.skipBlanks();
-    while (!c.atEnd()) {
-      char h = c.peek(), l = c.peek(1);
-      if (!std::isxdigit(static_cast<unsigned char>(h)) || !std::isxdigit(static_cast<unsigned char>(l)))
-        c.expected("bytes as pairs of hexadecimal digits");
-      auto nibble = [](char x) { return std::isdigit(static_cast<unsigned char>(x)) ? x - '0' : std::tolower(x) - 'a' + 10; };
-      patch.bytes.push_back(static_cast<uint8_t>(nibble(h) * 16 + nibble(l)));
-      c.seek(c.pos() + 2);
-      c.skipBlanks();
-    }
-    if (patch.bytes.empty()) c.expected("bytes as pairs of hexadecimal digits");
-    patches_.push_back(std::move(patch));
-  } else {
-    c.fail("unknown directive '." + name +
-               "' (.program, .stacks, .command_limit, .replication, .segment, .var, .array, .data, .place, .gap, "
-               ".size, .patch)",
-           at > 0 ? at - 1 : 0);
+  const DirectiveEntry *entry = nullptr;
+  for (const DirectiveEntry &d : kDirectives)
+    if (name == d.name) entry = &d;
+  if (!entry) {
+    std::string known;
+    for (const DirectiveEntry &d : kDirectives) known += std::string(known.empty() ? "" : ", ") + "." + d.name;
+    c.fail("unknown directive '." + name + "' (" + known + ")", at > 0 ? at - 1 : 0);
   }
-  endOfLine();
+  (this->*entry->handle)(c, lineNo, at);
+  if (!c.atEnd()) c.expected("end of line");
+}
+
+void Assembler::directiveProgram(Cursor &c, size_t, size_t at) {
+  if (haveProgram_) c.fail(".program is given twice", at);
+  haveProgram_ = true;
+  size_t wordAt = c.pos();
+  programName_ = c.word("a program name");
+  if (programName_.size() >= VM_PROGRAM_NAME_SIZE)
+    c.fail("a program name has at most " + std::to_string(VM_PROGRAM_NAME_SIZE - 1) + " bytes", wordAt);
+  programNumber_ = static_cast<int32_t>(c.integer("a program number", INT32_MIN, INT32_MAX));
+}
+
+void Assembler::directiveStacks(Cursor &c, size_t, size_t) {
+  callStack_ = static_cast<uint32_t>(c.integer("the call stack size (entries)", 1, 0x1FFFFFFF));
+  paramStack_ = static_cast<uint32_t>(c.integer("the param stack size (entries)", 1, 0x15555555));
+}
+
+void Assembler::directiveCommandLimit(Cursor &c, size_t, size_t) {
+  commandLimit_ = static_cast<int32_t>(c.integer("a command limit", INT32_MIN, INT32_MAX));
+}
+
+void Assembler::directiveReplication(Cursor &c, size_t, size_t) {
+  replication_ = static_cast<uint32_t>(c.integer("the replication block size in bytes", 0, UINT32_MAX));
+}
+
+void Assembler::directiveSegment(Cursor &c, size_t, size_t) {
+  std::string declared = declaredName(c);
+  segmentFailed_ = true;
+  try {
+    declareSegment(c);
+  } catch (const SyntaxError &) {
+    names_.failed.insert(declared);
+    throw;
+  }
+  segmentFailed_ = false;
+}
+
+void Assembler::directiveVar(Cursor &c, size_t lineNo, size_t at) {
+  std::string declared = declaredName(c);
+  std::string segment = segments_.empty() ? std::string() : segments_.back().name;
+  auto failed = [&] {
+    names_.failed.insert(declared);
+    if (!segment.empty()) names_.failed.insert(segment + "." + declared);
+  };
+  if (segmentFailed_) {  // its segment was reported
+    failed();
+    throw SyntaxError{c.column(), "", true};
+  }
+  if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
+  try {
+    declareVar(c, lineNo);
+  } catch (const SyntaxError &) {
+    failed();
+    throw;
+  }
+}
+
+void Assembler::directiveArray(Cursor &c, size_t, size_t) {
+  std::string declared = declaredName(c);
+  arrayFailed_ = true;
+  try {
+    declareArray(c);
+  } catch (const SyntaxError &) {
+    names_.failed.insert(declared);
+    throw;
+  }
+  arrayFailed_ = false;
+}
+
+void Assembler::directiveData(Cursor &c, size_t, size_t at) {
+  if (arrayFailed_) throw SyntaxError{c.column(), "", true};  // its array was reported
+  if (arrays_.empty()) c.fail(".data continues an .array: declare the array first", at);
+  arrayData(c, arrays_.back(), arrayNames_.back());
+}
+
+void Assembler::directivePlace(Cursor &c, size_t, size_t) {
+  c.skipBlanks();
+  size_t blockAt = c.pos();
+  std::string_view block = c.identifier();
+  const BlockEntry *entry = nullptr;
+  for (const BlockEntry &b : kBlocks)
+    if (block == b.name) entry = &b;
+  if (!entry)
+    c.fail("expected a block name (machine, state, callstack, paramstack, code, segtable, segments, segvars, "
+           "arrays, arrayvars, replication), found '" + std::string(block) + "'",
+           blockAt);
+  placements_.emplace_back(entry->block, static_cast<uint32_t>(c.integer("an offset", 0, UINT32_MAX)));
+}
+
+void Assembler::directiveGap(Cursor &c, size_t, size_t) {
+  gap_ = static_cast<uint32_t>(c.integer("a gap in bytes", 0, UINT32_MAX));
+}
+
+void Assembler::directiveSize(Cursor &c, size_t lineNo, size_t) {
+  size_ = static_cast<uint32_t>(c.integer("an image size in bytes", 336, UINT32_MAX));
+  sizeLine_ = lineNo;
+}
+
+void Assembler::directivePatch(Cursor &c, size_t lineNo, size_t) {
+  Patch patch;
+  patch.line = lineNo;
+  patch.offset = static_cast<uint32_t>(c.integer("an image offset", 0, UINT32_MAX));
+  c.skipBlanks();
+  while (!c.atEnd()) {
+    char h = c.peek(), l = c.peek(1);
+    if (!std::isxdigit(static_cast<unsigned char>(h)) || !std::isxdigit(static_cast<unsigned char>(l)))
+      c.expected("bytes as pairs of hexadecimal digits");
+    auto nibble = [](char x) { return std::isdigit(static_cast<unsigned char>(x)) ? x - '0' : std::tolower(x) - 'a' + 10; };
+    patch.bytes.push_back(static_cast<uint8_t>(nibble(h) * 16 + nibble(l)));
+    c.seek(c.pos() + 2);
+    c.skipBlanks();
+  }
+  if (patch.bytes.empty()) c.expected("bytes as pairs of hexadecimal digits");
+  patches_.push_back(std::move(patch));
 }
 
 void Assembler::declareSegment(Cursor &c) {
