@@ -47,4 +47,27 @@ std::string errorText(const runner::CycleResult &r) {
   return text + errorTitle(r.error);
 }
 
+void RunTally::add(const runner::CycleResult &r) {
+  ++cycles;
+  commands += r.commands;
+  if (r.error != 0) {
+    ++withErrors;
+    ++errorCycles[r.error];
+  }
+  fatal = r.fatal();
+}
+
+std::string RunTally::summary(bool interrupted) const {
+  std::string errors;
+  for (const auto &[code, count] : errorCycles)
+    errors += (errors.empty() ? " (" : ", ") + std::string("error ") + std::to_string(code) + " " + errorTitle(code) +
+              ": " + std::to_string(count);
+  if (!errors.empty()) errors += ")";
+  char text[160];
+  std::snprintf(text, sizeof text, "%lld cycle%s, %lld commands, %lld cycle%s with an error",
+                static_cast<long long>(cycles), cycles == 1 ? "" : "s", static_cast<long long>(commands),
+                static_cast<long long>(withErrors), withErrors == 1 ? "" : "s");
+  return text + errors + (fatal ? "; stopped by a fatal error" : "") + (interrupted ? "; interrupted" : "");
+}
+
 }  // namespace sicvm::tool

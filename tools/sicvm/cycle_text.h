@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "runner/session.h"
@@ -20,5 +21,17 @@ std::string errorTitle(int32_t code);
 // "no error", or "error 8 at 00001 (8, 0): array element index out of
 // bounds": code, address, the two detail words and the code's title.
 std::string errorText(const runner::CycleResult &r);
+
+// The counts of a run for its summary line.
+struct RunTally {
+  int64_t cycles = 0, commands = 0, withErrors = 0;
+  std::map<int32_t, int64_t> errorCycles;  // cycles that ended with each error code
+  bool fatal = false;                      // the last cycle stopped with a fatal error
+
+  void add(const runner::CycleResult &r);
+  // "12 cycles, 276 commands, 2 cycles with an error (error 8 array element
+  // index out of bounds: 2); stopped by a fatal error; interrupted"
+  std::string summary(bool interrupted) const;
+};
 
 }  // namespace sicvm::tool
