@@ -96,6 +96,20 @@ class Assembler {
   void directivePatch(Cursor &c, size_t lineNo, size_t at);
   void declareVar(Cursor &c, size_t lineNo);
   void declareSegment(Cursor &c);
+  // Runs a declaration. When it fails, its names are remembered (their uses
+  // are not reported again) and *failedFlag, when given, stays set for the
+  // lines that continue it.
+  template <class Declare>
+  void declaring(const std::vector<std::string> &names, bool *failedFlag, Declare declare) {
+    if (failedFlag) *failedFlag = true;
+    try {
+      declare();
+    } catch (const SyntaxError &) {
+      for (const std::string &name : names) names_.failed.insert(name);
+      throw;
+    }
+    if (failedFlag) *failedFlag = false;
+  }
   void declareArray(Cursor &c);
   void arrayData(Cursor &c, build::Array &array, const std::string &name);
   void defineName(Cursor &c, size_t at, const std::string &name, bool global);
@@ -262,47 +276,23 @@ void Assembler::directiveReplication(Cursor &c, size_t, size_t) {
 }
 
 void Assembler::directiveSegment(Cursor &c, size_t, size_t) {
-  std::string declared = declaredName(c);
-  segmentFailed_ = true;
-  try {
-    declareSegment(c);
-  } catch (const SyntaxError &) {
-    names_.failed.insert(declared);
-    throw;
-  }
-  segmentFailed_ = false;
+  declaring({declaredName(c)}, &segmentFailed_, [&] { declareSegment(c); });
 }
 
 void Assembler::directiveVar(Cursor &c, size_t lineNo, size_t at) {
   std::string declared = declaredName(c);
   std::string segment = segments_.empty() ? std::string() : segments_.back().name;
-  auto failed = [&] {
-    names_.failed.insert(declared);
-    if (!segment.empty()) names_.failed.insert(segment + "." + declared);
-  };
-  if (segmentFailed_) {  // its segment was reported
-    failed();
-    throw SyntaxError{c.column(), "", true};
-  }
-  if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
-  try {
+  std::vector<std::string> names{declared};
+  if (!segment.empty()) names.push_back(segment + "." + declared);
+  declaring(names, nullptr, [&] {
+    if (segmentFailed_) throw SyntaxError{c.column(), "", true};  // its segment was reported
+    if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
     declareVar(c, lineNo);
-  } catch (const SyntaxError &) {
-    failed();
-    throw;
-  }
+  });
 }
 
 void Assembler::directiveArray(Cursor &c, size_t, size_t) {
-  std::string declared = declaredName(c);
-  arrayFailed_ = true;
-  try {
-    declareArray(c);
-  } catch (const SyntaxError &) {
-    names_.failed.insert(declared);
-    throw;
-  }
-  arrayFailed_ = false;
+  declaring({declaredName(c)}, &arrayFailed_, [&] { declareArray(c); });
 }
 
 void Assembler::directiveData(Cursor &c, size_t, size_t at) {
