@@ -20,11 +20,4 @@ int32_t getHostWord420(const lib::Call &call);      // 6024
 int32_t getCycleCount(const lib::Call &call);       // 6025
 int32_t getHostWord408(const lib::Call &call);      // 6026
 
-// Stands in for a gas computation until that family is built: it checks the
-// counts the gas function declares (the row of `function` in the host table)
-// like the gas function will, so check mode already answers 0 or 2, and an
-// execute call with the right counts gives lib::kNotAvailable.
-int32_t gasNotAvailable(int32_t execute, int32_t function, VmCell *frame, int32_t nin,
-                        int32_t nout);
-
 }  // namespace sicvm::hostlib
