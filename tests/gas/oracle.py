@@ -148,6 +148,23 @@ def k_gerg91(T, p, rc, xa, xy):
     return 0, z / zc
 
 
+# ---------------------------------------------------------------- expansion factors
+
+def eps_one_step(beta, dp, p, kap):
+    return 1 - (0.41 + 0.35 * beta ** 4) * dp / (kap * p)
+
+
+def eps_orifice(beta, r, kap):
+    """r = downstream / upstream pressure."""
+    return 1 - (0.351 + 0.256 * beta ** 4 + 0.93 * beta ** 8) * (1 - pw(r, 1 / kap))
+
+
+def eps2_nozzle(beta, r, kap):
+    b4 = beta ** 4
+    return (kap * pw(r, 2 / kap) * (1 - b4) * (1 - pw(r, (kap - 1) / kap))
+            / ((kap - 1) * (1 - b4 * pw(r, 2 / kap)) * (1 - r)))
+
+
 # ---------------------------------------------------------------- one-step orifices
 
 def orifice(func, v):
@@ -169,7 +186,7 @@ def orifice(func, v):
     kap = kappa(T, p, rc, xa)
     b4 = beta ** 4
     e = 1 / np.sqrt(1 - b4)
-    eps = 1 - (0.41 + 0.35 * b4) * dp / (kap * p)
+    eps = eps_one_step(beta, dp, p, kap)
     cinf = 0.5959 + 0.0312 * pw(beta, 2.1) - 0.184 * beta ** 8
     if func == "GasFlowrate_DF":
         ll = 25.4 / D
@@ -363,11 +380,9 @@ def flowrate(v):
     out[4:7] = [rho, mu, kap]
     r = 1 - dp / p
     if device <= 3:
-        eps = 1 - (0.351 + 0.256 * beta ** 4 + 0.93 * beta ** 8) * (1 - pw(r, 1 / kap))
+        eps = eps_orifice(beta, r, kap)
     else:
-        b4 = beta ** 4
-        eps2 = (kap * pw(r, 2 / kap) * (1 - b4) * (1 - pw(r, (kap - 1) / kap))
-                / ((kap - 1) * (1 - b4 * pw(r, 2 / kap)) * (1 - r)))
+        eps2 = eps2_nozzle(beta, r, kap)
         if eps2 < 0:
             return fail()
         eps = np.sqrt(eps2)

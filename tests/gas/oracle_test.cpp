@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -54,6 +55,7 @@ TEST(GasOracle, EveryCaseOfTheSecondImplementationAgrees) {
   const std::vector<Case> cases = loadCases();
   ASSERT_GT(cases.size(), 1000u) << "the case table " SICVM_GAS_DIR "/cases.txt";
   std::map<std::string, int> perFunction;
+  std::map<std::pair<std::string, int>, double> worst;  // relative difference per function and cell
   int failures = 0;
   for (const Case &c : cases) {
     const test::GasSignature *sig = test::gasSignature(c.function);
@@ -80,6 +82,11 @@ TEST(GasOracle, EveryCaseOfTheSecondImplementationAgrees) {
       if (type == VM_TYPE_LREAL) {
         got = cell.v.f64;
         ok = close(got, c.after[size_t(i)]);
+        const double want = c.after[size_t(i)];
+        if (std::isfinite(want) && want != 0) {
+          double &w = worst[{c.function, i}];
+          w = std::max(w, std::fabs(got - want) / std::fabs(want));
+        }
       } else if (type == VM_TYPE_DINT) {
         got = cell.v.i32;
         ok = got == c.after[size_t(i)] && (!output || cell.v.w[1] == 0);
@@ -96,6 +103,8 @@ TEST(GasOracle, EveryCaseOfTheSecondImplementationAgrees) {
   }
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(perFunction.size(), 6u);
+  for (const auto &[key, w] : worst)
+    if (w > 1e-14) std::printf("%s cell %d: worst relative difference %.1e\n", key.first.c_str(), key.second, w);
 }
 
 }  // namespace
