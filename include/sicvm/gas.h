@@ -15,7 +15,10 @@
  * computed, Reynolds number or roughness outside the device's range; 2 an
  * input or the geometry outside the accepted range). The outputs are written
  * whole: each output cell's first word becomes 0, then its value (DINT or
- * LREAL). NaN inputs pass every range check and give NaN results.
+ * LREAL). NaN inputs pass every range check and give NaN results. The
+ * functions record nothing in a machine and leave errno as they found it, so
+ * a math library error inside them (log10 of a zero Reynolds number) never
+ * becomes a math error of the calling command.
  *
  *   GasK_NX19, GasK_GERG91   5 inputs (T K, p MPa, standard density kg/m3,
  *                            N2 and CO2 molar fractions) -> code, K

@@ -121,6 +121,7 @@ int32_t run(Result (*method)(const State &) noexcept, int32_t execute, void *fra
             int32_t nout) noexcept {
   if (nin != kInputs || nout != kOutputs) return 2;
   if (execute == 0) return 0;
+  ErrnoKeeper keepErrno;
   Frame f(frame);
   State s{f.real(0), f.real(1), {f.real(2), f.real(3), f.real(4)}};
   Result r = method(s);

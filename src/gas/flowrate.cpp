@@ -169,6 +169,7 @@ extern "C" SICVM_API int32_t GasFlowrate(int32_t execute, int32_t function, void
   const int32_t expected = function == GAS_FLOWRATE_FULL ? kOutputs : kShortOutputs;
   if (inputs != kInputs || outputs != expected) return 2;
   if (execute == 0) return 0;
+  ErrnoKeeper keepErrno;
   Frame f(frame);
   for (int cell : {kD20, kRoughness, kd20, kRn}) f.setReal(cell, f.real(cell) / 1000.0);
   Outputs<kOutputs> out;

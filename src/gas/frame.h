@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -51,6 +52,22 @@ class Outputs {
 
  private:
   std::array<VmCell, N> cells_{};
+};
+
+// Keeps errno as the caller left it. A gas function reports bad data only
+// through its result code and NaN or infinite outputs; a domain or pole error
+// of the math library inside it (log10 of a zero Reynolds number, say) must
+// not reach the run, which reads errno after each command in one of its
+// floating-point error modes and would record a math error for the call.
+class ErrnoKeeper {
+ public:
+  ErrnoKeeper() noexcept : saved_(errno) {}
+  ~ErrnoKeeper() { errno = saved_; }
+  ErrnoKeeper(const ErrnoKeeper &) = delete;
+  ErrnoKeeper &operator=(const ErrnoKeeper &) = delete;
+
+ private:
+  int saved_;
 };
 
 // True when x lies outside [lo, hi]; a NaN lies inside every range.

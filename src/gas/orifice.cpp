@@ -70,7 +70,7 @@ bool compute(Tappings tappings, const Inputs &in, Outputs<kOutputs> &out) noexce
   // Pipe roughness: a first estimate now, refined once the Reynolds number is known.
   const double ra = 1e4 * in.Rsh / D;
   const bool rough = ra > std::pow(10.0, (8 + 0.1 / beta4) / 14);
-  const double roughTerm = 0.07 * std::log10(ra) - 0.04;
+  const double roughTerm = rough ? 0.07 * std::log10(ra) - 0.04 : 0;
   const double ksh1 = rough ? 1 + 0.5 * beta4 * roughTerm : 1;
 
   double qc = 6.8013 * d * d * E * cInf * ksh1 * kp * eps *
@@ -103,6 +103,7 @@ bool compute(Tappings tappings, const Inputs &in, Outputs<kOutputs> &out) noexce
 int32_t run(Tappings tappings, int32_t execute, void *frame, int32_t nin, int32_t nout) noexcept {
   if (nin != kInputs || nout != kOutputs) return 2;
   if (execute == 0) return 0;
+  ErrnoKeeper keepErrno;
   Frame f(frame);
   Inputs in{f.real(0),  f.real(1),  {f.real(2), f.real(3), f.real(4)},
             f.real(5),  f.real(6),  f.real(7),
