@@ -1,6 +1,6 @@
 // The six differential-pressure devices of the general flow function: their
-// geometry limits, discharge coefficients, Reynolds ranges and the pipe
-// roughness factor. Lengths in metres.
+// geometry limits, discharge coefficients and Reynolds ranges. Lengths in
+// metres.
 #pragma once
 
 #include <cstdint>
@@ -30,17 +30,5 @@ double dischargeCoefficient(Device device, double beta, double D, double re) noe
 // coefficient holds; for the long radius nozzle also a roughness ra (mean, m)
 // above its limit.
 bool reynoldsOutOfRange(Device device, double beta, double D, double ra, double re) noexcept;
-
-struct Roughness {
-  double ksh;         // roughness factor
-  bool outOfRange;  // the roughness or Reynolds number lies outside the factor's range
-};
-
-// Roughness factor for the mean roughness ra (m) at the Reynolds number re.
-Roughness roughnessFactor(Device device, double beta, double D, double ra, double re) noexcept;
-
-// The roughness limit of the ISA 1932 and Venturi nozzles, in units of
-// 1e-4 D, against beta.
-double nozzleRoughnessLimit(double beta) noexcept;
 
 }  // namespace sicvm::gas

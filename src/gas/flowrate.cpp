@@ -30,6 +30,7 @@
 #include "gas/device.h"
 #include "gas/frame.h"
 #include "gas/properties.h"
+#include "gas/roughness.h"
 #include "sicvm/gas.h"
 
 namespace sicvm::gas {

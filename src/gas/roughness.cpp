@@ -5,7 +5,7 @@
 #include <iterator>
 #include <numbers>
 
-#include "gas/device.h"
+#include "gas/roughness.h"
 
 namespace sicvm::gas {
 namespace {

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "gas/device.h"
+#include "gas/roughness.h"
 #include "gas/gas_frame.h"
 #include "hostlib/hostlib.h"
 #include "support/cells.h"
