@@ -7,7 +7,10 @@
 //                      tappings) with its frame refreshed before the call,
 //                      as a program must (the call rewrites lengths in
 //                      place); the counter `passes` is the iteration count;
-//   flowrate_df        the one-step orifice function on the same run.
+//   flowrate_df        the one-step orifice function on the same run;
+//   flowrate_bound     the worst case: a rough orifice pipe whose flow
+//                      alternates across the roughness limit's jump at
+//                      Re = 1e4 until the bound of 1000 passes ends it.
 //
 // The counter `allocs` counts calls of operator new in 1000 calls made
 // before the timed loop; it must stay 0. At the end the program prints each time over its baseline.
@@ -87,6 +90,19 @@ void BM_flowrate(benchmark::State &state) {
   state.counters["passes"] = frame[40].v.i32;
 }
 
+void BM_flowrate_bound(benchmark::State &state) {
+  const VmCell inputs[22] = {lreal(293.15), lreal(0.2), lreal(0.68), lreal(0.01), lreal(0.005), lreal(0.98),
+                             lreal(4.3177965190485995e-06), lreal(200.0), lreal(0), lreal(0), lreal(0), dint(0),
+                             lreal(0.5), dint(1), lreal(100.0), lreal(0), lreal(0), lreal(0), lreal(0.04), dint(0),
+                             lreal(1.0), dint(0)};
+  VmCell frame[41] = {};
+  for (auto _ : state) {
+    std::memcpy(frame, inputs, sizeof inputs);
+    benchmark::DoNotOptimize(GasFlowrate(1, GAS_FLOWRATE_FULL, frame, 22, 19));
+  }
+  state.counters["passes"] = frame[40].v.i32;
+}
+
 void BM_flowrate_df(benchmark::State &state) {
   VmCell frame[20] = {lreal(293.15), lreal(2.5),  lreal(0.6799), lreal(0.008858), lreal(0.000668),
                       lreal(0.95),   lreal(0.02), lreal(200.0),  lreal(1.2e-5),   lreal(0.1),
@@ -103,6 +119,7 @@ BENCHMARK(BM_k_gerg91)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_k_nx19)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_flowrate)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_flowrate_df)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_flowrate_bound)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 
@@ -127,6 +144,7 @@ int main(int argc, char **argv) {
        {"BM_k_nx19", "BM_pow", "ns per K", 1.0},
        {"BM_flowrate", "BM_pow", "ns per flow", 1.0},
        {"BM_flowrate", "BM_flowrate_df", "ns per flow", 1.0},
-       {"BM_flowrate_df", "BM_pow", "ns per flow", 1.0}});
+       {"BM_flowrate_df", "BM_pow", "ns per flow", 1.0},
+       {"BM_flowrate_bound", "BM_flowrate", "us per flow", 1e-3}});
   return sicvm::bench::runWithRatios(argc, argv, reporter);
 }

@@ -18,9 +18,11 @@
 //    differential pressure gives a zero flow (a NaN change, 0/0) and then a
 //    NaN flow from the zero Reynolds number, which ends the iteration at the
 //    second pass with NaN flows;
-//  - after kMaxPasses passes, far above the handful a converging case needs:
-//    the piecewise roughness limits could make a flow alternate between two
-//    values forever, and a control cycle must not hang on it.
+//  - after kMaxPasses passes (whatever cell 21 says), far above the handful
+//    a converging case needs: the roughness limits of orifices jump where
+//    their formula changes with the Reynolds number, and a flow whose fixed
+//    point falls into a jump alternates between two values for ever (a rough
+//    pipe near Re = 1e4 does), which must not hang a control cycle.
 // The Reynolds range is checked at the Reynolds number of the last pass (the
 // one its discharge coefficient and roughness factor were computed at, also
 // output 17).

@@ -75,8 +75,8 @@ Flow flow(std::vector<std::pair<int, double>> changes, int32_t function = GAS_FL
   return f;
 }
 
-// The iteration always ends: on convergence, at the pass limit, or as soon
-// as the mass flow is no longer a finite number.
+// The iteration always ends: on convergence, at the pass limit, as soon as
+// the mass flow is no longer a finite number, or after 1000 passes.
 TEST(GasFlowrateIteration, EndsOnConvergenceTheLimitOrANonFiniteFlow) {
   const struct {
     const char *label;
@@ -94,6 +94,11 @@ TEST(GasFlowrateIteration, EndsOnConvergenceTheLimitOrANonFiniteFlow) {
       {"dp 0, nozzle", {{6, 0.0}, {13, 4}}, 1, false},
       {"NaN pressure", {{1, NAN}}, 1, false},
       {"infinite edge radius: infinite flow", {{18, INFINITY}}, 1, false},
+      // A rough orifice pipe whose flow alternates for ever across the jump
+      // of the roughness limit at Re = 1e4: the pass bound ends it.
+      {"alternating", {{1, 0.2}, {6, 4.3177965190485995e-06}, {8, 0}, {12, 0.5}, {13, 1}, {15, 0}}, 1000, true},
+      {"alternating, limit 5000",
+       {{1, 0.2}, {6, 4.3177965190485995e-06}, {8, 0}, {12, 0.5}, {13, 1}, {15, 0}, {21, 5000}}, 1000, true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
