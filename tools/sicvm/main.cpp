@@ -23,6 +23,7 @@ const Subcommand kSubcommands[] = {
     {"disasm", "write assembly source that reproduces an image exactly", sicvm::tool::disasmCommand},
     {"points", "list, watch, set and force the points of a running program", sicvm::tool::pointsCommand},
     {"help", "the reference of the commands and the library functions", sicvm::tool::helpCommand},
+    {"gas", "evaluate a gas metering function on named inputs", sicvm::tool::gasCommand},
 };
 
 void usage(FILE *out) {
