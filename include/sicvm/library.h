@@ -20,7 +20,9 @@ typedef struct VmFunctionInfo {
   uint8_t outputs;     /* the output count */
   uint8_t cells;       /* cells used from parameter 0 on, state cells included; 0 = the parameters only */
   uint8_t available;   /* 1 when this build executes it; 0 when only the verifier knows it */
-  uint8_t reserved[3];
+  uint8_t valueType;   /* a typed family's variant (SEL, MAX, MIN, LIMIT, MUX): the VM_TYPE_* of its
+                          values and result; 0 for the other functions */
+  uint8_t reserved[2];
 } VmFunctionInfo;
 
 /* Row `index` (0, 1, ...) of the table of call class `callClass` (0x100 or

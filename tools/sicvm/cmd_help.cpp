@@ -174,21 +174,22 @@ void printFunctions(bool markdown) {
                    {VM_CALL_HOST, "host library (call class 0x800)", "@vellib"}};
   for (const Library &library : libraries) {
     if (markdown)
-      std::printf("\n### The %s\n\n| call | name | inputs | outputs | state cells | executes |\n|---|---|---|---|---|---|\n",
+      std::printf("\n### The %s\n\n| call | name | value type | inputs | outputs | state cells | executes |\n|---|---|---|---|---|---|---|\n",
                   library.title);
     else
-      std::printf("\n%s\n%-14s %-20s %-7s %-8s %-12s %s\n", library.title, "call", "name", "inputs", "outputs",
-                  "state cells", "executes");
+      std::printf("\n%s\n%-14s %-20s %-6s %-7s %-8s %-12s %s\n", library.title, "call", "name", "type", "inputs",
+                  "outputs", "state cells", "executes");
     VmFunctionInfo f;
     for (int32_t i = 0; VmGetLibraryFunction(library.callClass, i, &f) == 1; ++i) {
       const int state = f.cells > f.minInputs + f.outputs ? f.cells - f.minInputs - f.outputs : 0;
       std::string call = std::string(library.prefix) + "." + std::to_string(f.number);
+      std::string type = f.valueType ? assembly::typeName(f.valueType) : "-";
       if (markdown)
-        std::printf("| `%s` | %s | %s | %u | %d | %s |\n", call.c_str(), f.name, inputsText(f).c_str(), f.outputs, state,
-                    f.available ? "yes" : "no");
+        std::printf("| `%s` | %s | %s | %s | %u | %d | %s |\n", call.c_str(), f.name, type.c_str(), inputsText(f).c_str(),
+                    f.outputs, state, f.available ? "yes" : "no");
       else
-        std::printf("%-14s %-20s %-7s %-8u %-12d %s\n", call.c_str(), f.name, inputsText(f).c_str(), f.outputs, state,
-                    f.available ? "yes" : "no (the verifier knows it)");
+        std::printf("%-14s %-20s %-6s %-7s %-8u %-12d %s\n", call.c_str(), f.name, type.c_str(), inputsText(f).c_str(),
+                    f.outputs, state, f.available ? "yes" : "no (the verifier knows it)");
     }
   }
 }
@@ -202,9 +203,10 @@ int helpCommand(const std::vector<std::string> &args) {
                 "types the command works on) and meaning.\n\n");
     printCommands(false);
   } else if (topic == "functions") {
-    std::printf("Library functions: the call target, name, input and output counts, and for\n"
-                "function blocks the state cells that follow the outputs in the call frame\n"
-                "(call type 2 takes them from the local segment from 'first' on).\n");
+    std::printf("Library functions: the call target, name, the value type of a typed family's\n"
+                "variant (its values and result), input and output counts, and for function\n"
+                "blocks the state cells that follow the outputs in the call frame (call type 2\n"
+                "takes them from the local segment from 'first' on).\n");
     printFunctions(false);
   } else if (topic == "reference") {
     std::printf("# sicvm reference\n\n"
