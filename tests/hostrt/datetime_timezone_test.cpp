@@ -192,7 +192,14 @@ TEST(TzSystem, ReadsRulesAndZoneFileFootersAndRefusesTheRest) {
     EXPECT_EQ(TzGetSystemTimeZone(&z), c.expected ? 0 : -1) << c.tz;
     EXPECT_EQ(0, std::memcmp(&z, c.expected ? c.expected : &zero, sizeof z)) << c.tz;
     EXPECT_EQ(_wingeterrno(), c.expected ? 0 : 22) << c.tz;
+    // The same text given directly, whatever TZ says.
+    setenv("TZ", "UTC", 1);
+    std::memset(&z, 0x7f, sizeof z);
+    EXPECT_EQ(TzLoadTimeZone(c.tz.c_str(), &z), c.expected ? 0 : -1) << c.tz;
+    EXPECT_EQ(0, std::memcmp(&z, c.expected ? c.expected : &zero, sizeof z)) << c.tz;
   }
+  TzZoneRecord z;
+  EXPECT_EQ(TzLoadTimeZone(nullptr, &z), -1);
   setenv("TZ", "UTC", 1);  // the test suite's own setting
   unsetenv("TZDIR");
   for (const std::string &f : files) unlink(f.c_str());
