@@ -15,7 +15,7 @@ int32_t DtWeekOfYear(double dt) {
   for (int step = 0; step < 8; ++step) {
     DtCalendarRecord r;
     if (!decoded(decode(dt, &r))) return 0;
-    const int32_t w = weekdayOfYearStart(dt);
+    const int32_t w = weekdayOfYearStart(r);
     if (w == 0) return 0;
     const int32_t k = w <= 4 ? r.dayOfYear + w - 1 : r.dayOfYear + w - 8;
     if (k <= 0) {
@@ -33,9 +33,11 @@ int32_t DtWeekOfYear(double dt) {
 }
 
 int32_t DtWeeksInYear(double dt) {
-  const int32_t w = weekdayOfYearStart(dt);
+  DtCalendarRecord r;
+  if (!decoded(decode(dt, &r))) return 0;
+  const int32_t w = weekdayOfYearStart(r);
   if (w == 0) return 0;
-  return w == 4 || (w == 3 && DtIsLeapYear(dt)) ? 53 : 52;
+  return w == 4 || (w == 3 && isLeapYear(r.year)) ? 53 : 52;
 }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include "datetime/local_time.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "hostrt/numbers.h"
 #include "sicvm/datetime.h"
@@ -39,9 +40,34 @@ int32_t monthLength(int32_t year, int32_t month) noexcept {
   return (isLeapYear(year) ? kLeap : kCommon)[month - 1];
 }
 
-int32_t weekdayOfYearStart(double dt) noexcept {
-  const DaySplit start = splitDay(toLocal(DtBeginOfYear(dt)));
-  return start.ok ? isoWeekday(start.day) : 0;
+namespace {
+
+// The answer of weekdayOfYearStart depends only on the zone and the year, and
+// the ISO week functions ask it for every instant: each thread keeps the last
+// answer. The zone is compared by its bytes, so VmSetTimeZone needs no hook.
+struct YearStart {
+  TzZoneRecord zone;
+  int32_t year;
+  int32_t weekday;  // 0: nothing kept
+};
+thread_local YearStart t_yearStart{};
+
+}  // namespace
+
+int32_t weekdayOfYearStart(const DtCalendarRecord &decoded) noexcept {
+  const TzZoneRecord *current = zone();
+  YearStart &kept = t_yearStart;
+  if (kept.weekday != 0 && kept.year == decoded.year && std::memcmp(&kept.zone, current, sizeof kept.zone) == 0)
+    return kept.weekday;
+  // DtBeginOfYear on the record: January 1, 00:00 local time, in UTC.
+  DtCalendarRecord start = decoded;
+  start.month = 1;
+  start.day = 1;
+  start.hour = start.minute = start.second = start.millisecond = 0;
+  const DaySplit local = splitDay(toLocal(encode(start)));
+  if (!local.ok) return 0;
+  kept = {*current, decoded.year, isoWeekday(local.day)};
+  return kept.weekday;
 }
 
 }  // namespace sicvm::datetime

@@ -51,7 +51,8 @@ inline bool isLeapYear(int32_t year) noexcept {
 // Length of a month (1 to 12) of a year by the Gregorian rule.
 int32_t monthLength(int32_t year, int32_t month) noexcept;
 
-// The ISO weekday of the local start of dt's year; 0 when it cannot be found.
-int32_t weekdayOfYearStart(double dt) noexcept;
+// The ISO weekday of the local start of the year (DtBeginOfYear converted
+// back to local time) of a decoded record; 0 when it cannot be found.
+int32_t weekdayOfYearStart(const DtCalendarRecord &decoded) noexcept;
 
 }  // namespace sicvm::datetime
