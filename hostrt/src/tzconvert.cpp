@@ -101,8 +101,18 @@ bool inDst(const TzZoneRecord &zone, int64_t utc) {
   return latest != nullptr && latest->toDst;
 }
 
+// The last zone each thread found valid, so that converting many instants in
+// one zone validates it once.
+thread_local TzZoneRecord t_validZone{};
+thread_local bool t_haveValidZone = false;
+
 bool usable(const TzZoneRecord *zone) {
-  return zone != nullptr && TzValidateTimeZone(zone) == 0;
+  if (zone == nullptr) return false;
+  if (t_haveValidZone && std::memcmp(&t_validZone, zone, sizeof *zone) == 0) return true;
+  if (TzValidateTimeZone(zone) != 0) return false;
+  t_validZone = *zone;
+  t_haveValidZone = true;
+  return true;
 }
 
 }  // namespace
