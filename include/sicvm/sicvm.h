@@ -4,6 +4,7 @@
 
 #include "sicvm/convert.h"
 #include "sicvm/datetime.h"
+#include "sicvm/gas.h"
 #include "sicvm/image.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
