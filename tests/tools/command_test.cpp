@@ -103,6 +103,15 @@ TEST(Command, ExitStatusesOfSetUpVerificationAndRuns) {
       << run.out;
   EXPECT_EQ(run.out.find("cycle 2"), std::string::npos) << run.out;
   EXPECT_EQ(sicvm("run " + good + " --tz NOT-A-ZONE --cycles 1").status, 1);
+  // A zone name from the system's zone files, or a POSIX rule; the run names its zone first.
+  Result berlin = sicvm("run " + good + " --tz Europe/Berlin --cycles 1 --nvram none");
+  EXPECT_EQ(berlin.status, 0) << berlin.out;
+  EXPECT_NE(berlin.out.find("time zone: Europe/Berlin (UTC+01:00, summer time UTC+02:00 from M3.5.0/02:00 to "
+                            "M10.5.0/03:00)\ncycle 1:"),
+            std::string::npos)
+      << berlin.out;
+  Result india = sicvm("run " + good + " --tz '<+0530>-5:30' --cycles 1 --nvram none");
+  EXPECT_NE(india.out.find("time zone: <+0530>-5:30 (UTC+05:30)\n"), std::string::npos) << india.out;
 }
 
 TEST(Command, RunWithPointsAndStore) {

@@ -13,10 +13,12 @@
 #include <string>
 
 #include "asm/assembler.h"
+#include "hostrt/datetime.h"
 #include "hostrt/points.h"
 #include "hostrt/store.h"
 #include "hostrt/sys.h"
 #include "runner/session.h"
+#include "sicvm/datetime.h"
 #include "sicvm/gas.h"
 
 using namespace sicvm;
@@ -202,6 +204,68 @@ TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
   }
   EXPECT_GE(rotations, 3);  // every pump had the duty
   EXPECT_GT(assisted, 0);
+}
+
+// The shift report in Berlin across both changes of 2023, one cycle every 10
+// minutes of a clock set through DtSetUtcTime. The model knows Berlin's
+// offsets of 2023 by hand (summer time from 2023-03-26 01:00 UTC to
+// 2023-10-29 01:00 UTC) and counts report days as local dates shifted back by
+// the 06:00 start.
+TEST(Examples, ShiftReportClosesItsDaysAt0600LocalAcrossSummerTime) {
+  TzZoneRecord berlin;
+  ASSERT_EQ(TzParseTimeZone("CET-1CEST,M3.5.0,M10.5.0/3", &berlin), 0);
+  ASSERT_EQ(VmSetTimeZone(&berlin), 0);
+  constexpr int64_t kMinute = 60000, kHour = 60 * kMinute, kDay = 24 * kHour;
+  // Milliseconds since 1899-12-30 00:00 UTC of a UTC date at midnight.
+  auto utcDay = [](int y, int m, int d) {
+    DtCalendarRecord r{y, m, d, 0, 0, 0, 0, 0, 0, 0, 0};
+    return static_cast<int64_t>(std::llround(DtEncodeDateTime(&r, 0) * kDay));
+  };
+  const int64_t summerFrom = utcDay(2023, 3, 26) + kHour, summerTo = utcDay(2023, 10, 29) + kHour;
+  auto local = [&](int64_t utc) { return utc + (utc >= summerFrom && utc < summerTo ? 2 : 1) * kHour; };
+  auto floorDiv = [](int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0 ? 1 : 0); };
+  auto reportDay = [&](int64_t utc) { return floorDiv(local(utc) - 6 * kHour, kDay); };
+  const int64_t commissioned = utcDay(2023, 1, 2) + 6 * kHour;  // the points file's 44928.25
+
+  for (int64_t from : {utcDay(2023, 3, 24), utcDay(2023, 10, 27)}) {
+    SCOPED_TRACE(from);
+    Example report("shift_report");
+    ASSERT_TRUE(report.ok());
+    int64_t counter = 0, dayStart = 0, yesterday = 0, closed = 0, current = 0;
+    int closedAtFive = 0, closedAtFour = 0;
+    for (int n = 0; n < 4 * 144; ++n) {
+      const int64_t now = from + n * 10 * kMinute;
+      const int rate = n % 5 + 1;
+      report.setPoint(2, rate);
+      ASSERT_EQ(DtSetUtcTime(static_cast<double>(now) / kDay), 0);
+      report.cycle();
+      counter += rate;
+      if (n == 0) {
+        dayStart = counter;
+        current = reportDay(now);
+      } else if (reportDay(now) != current) {
+        yesterday = counter - dayStart;
+        dayStart = counter;
+        current = reportDay(now);
+        ++closed;
+        (floorDiv(now, kHour) % 24 == 5 ? closedAtFive : closedAtFour)++;
+      }
+      const int64_t weekday = floorDiv(local(now), kDay) % 7;  // 0 Saturday, 1 Sunday
+      ASSERT_EQ(report.point(1), counter) << n;
+      ASSERT_EQ(report.point(3), counter - dayStart) << n;
+      ASSERT_EQ(report.point(4), yesterday) << n;
+      ASSERT_EQ(report.point(5), dayStart) << n;
+      ASSERT_EQ(report.point(8), reportDay(now) - reportDay(commissioned)) << n;
+      ASSERT_EQ(report.point(9), weekday <= 1 ? 1.0 : 0.0) << n;
+      ASSERT_EQ(report.point(10), closed) << n;
+    }
+    // Four days closed: at 05:00 UTC in winter and 04:00 UTC in summer.
+    EXPECT_EQ(closed, 4);
+    EXPECT_GT(closedAtFive, 0);
+    EXPECT_GT(closedAtFour, 0);
+  }
+  DtResetUtcTime();
+  VmSetTimeZone(nullptr);
 }
 
 // Alarms latch on their rising edge, the operator's bits acknowledge them, and the total of
