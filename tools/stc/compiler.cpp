@@ -151,7 +151,7 @@ class Compiler {
       global_ = builder_.segment(0, 0);
       declare(program);
       generate(program);
-      warnUnused();
+      if (diag_.errorCount() == 0) warnUnused();
     }
     out.errors = diag_.errorCount();
     out.diagnostics = diag_.sorted();
@@ -192,6 +192,8 @@ class Compiler {
       int t = typeOfName(d.type.key);
       if (t < 0) {
         diag_.error(d.type.loc, "unknown type '" + d.type.name + "'");
+        v.type = kError;  // later uses of the name stay quiet
+        vars_[d.key] = v;
         continue;
       }
       v.type = static_cast<uint8_t>(t);
@@ -411,7 +413,8 @@ class Compiler {
     switch (e.kind) {
       case Expr::INTEGER: {
         e.type = kAnyInt;
-        if (hint != kError && isNum(hint) && !isLiteralKind(hint)) return settle(e, isInt(hint) && !fits(e, hint) ? DINT : hint);
+        if (hint != kError && isNum(hint) && !isLiteralKind(hint) && (!isInt(hint) || fits(e, hint)))
+          return settle(e, hint);
         return kAnyInt;
       }
       case Expr::REAL:
@@ -492,7 +495,7 @@ class Compiler {
 
   uint8_t checkName(Expr &e) {
     VarInfo *v = lookup(e);
-    if (!v) return kError;
+    if (!v || v->type == kError) return kError;
     if (v->array) {
       diag_.error(e.loc, "array '" + v->name + "' needs an index: " + v->name + "[i]");
       return kError;
