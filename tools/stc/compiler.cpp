@@ -398,6 +398,8 @@ class Compiler {
     }
     if (e.kind == Expr::REAL) return e.type = (t == REAL || t == LREAL) ? t : LREAL;
     // A unary or binary node of literals: settle its operands, then itself.
+    // NOT of literals stays an integer (bitwise) even beside a real number.
+    if (e.kind == Expr::UNARY && e.op == Op::NOT && !isInt(t)) t = DINT;
     for (auto &o : e.operands) settle(*o, t);
     if (e.kind == Expr::UNARY) return e.type = e.operands[0]->type;
     return e.type = resultOf(e, e.operands[0]->type, e.operands[1]->type);
@@ -628,8 +630,9 @@ class Compiler {
   uint8_t checkBinary(Expr &e, uint8_t hint) {
     Expr &l = *e.operands[0], &r = *e.operands[1];
     bool compare = isCompare(e.op);
-    uint8_t operandHint = compare || e.op == Op::POW ? kError : hint;
-    uint8_t a = check(l, operandHint), b = check(r, operandHint);
+    // The operands are typed on their own first: an untyped literal takes the
+    // other operand's type, and only two literals take the context's.
+    uint8_t a = check(l), b = check(r);
     if (a == kError || b == kError) return kError;
     // An untyped literal takes the other side's type.
     bool la = isLiteralKind(a), lb = isLiteralKind(b);
@@ -759,7 +762,7 @@ class Compiler {
       uint8_t t = kError;
       bool any = false;
       for (size_t k = f->selector; k < n; ++k) {
-        uint8_t a = check(*e.args[k].value, hint);
+        uint8_t a = check(*e.args[k].value);
         if (a == kError) return kError;
         if (isLiteralKind(a)) continue;
         t = !any ? a : (a == t ? t : (isNum(a) && isNum(t) ? common(a, t) : kError));
@@ -886,6 +889,10 @@ class Compiler {
 
   uint32_t emit(int codeValue, const Operand &s1 = Operand::none(), const Operand &s2 = Operand::none(),
                 const Operand &d = Operand::none()) {
+    if (codeValue < 0) {  // a combination the checker let through without a command: never emit it
+      diag_.error(statementLoc_, "internal error: no machine command for an operation of this statement");
+      return builder_.here();
+    }
     return builder_.command(static_cast<uint32_t>(codeValue), s1, s2, d);
   }
   static Operand num(uint32_t w1, uint32_t w2 = 0) { return Operand::words(1, w1, w2); }
@@ -1218,6 +1225,7 @@ class Compiler {
 
   void statement(Stmt &s) {
     ++statements_;
+    statementLoc_ = s.loc;
     switch (s.kind) {
       case Stmt::ASSIGN: assign(s); break;
       case Stmt::CALL: callStatement(*s.value); break;
@@ -1506,6 +1514,7 @@ class Compiler {
   std::vector<uint32_t> temps_[8];
   std::array<size_t, 8> inUse_{};
   size_t statements_ = 0;
+  Loc statementLoc_;
 };
 
 }  // namespace
