@@ -893,6 +893,9 @@ class Compiler {
       diag_.error(statementLoc_, "internal error: no machine command for an operation of this statement");
       return builder_.here();
     }
+    // A constant moved or pushed carries its type in SRC2 for listings.
+    if ((codeValue == op("mov") || codeValue == op("push_const")) && s1.kind == 1)
+      return builder_.command(static_cast<uint32_t>(codeValue), s1, num(s1.cell.type), d);
     return builder_.command(static_cast<uint32_t>(codeValue), s1, s2, d);
   }
   static Operand num(uint32_t w1, uint32_t w2 = 0) { return Operand::words(1, w1, w2); }
@@ -1089,7 +1092,7 @@ class Compiler {
 
   void push(const Operand &o) {
     if (isVarOperand(o)) emit(op("push_vars"), o, num(1));
-    else emit(op("push_const"), o, num(o.cell.type));
+    else emit(op("push_const"), o);
   }
 
   // A library call with its arguments on the param stack; the outputs go to
