@@ -1,7 +1,7 @@
 // The library functions and function blocks that programs call by name.
 #include "stc/library.h"
 
-#include <string>
+#include <cctype>
 
 #include "sicvm/image.h"
 
@@ -27,16 +27,19 @@ std::vector<FunctionBlock> makeBlocks() {
                          {{"IN", B, 0}, {"PT", T, 0}, {"Q", B, 0}, {"ET", T, 0},
                           {" PRESET", T, 0}, {" ACCUMULATOR", T, 0}, {" M", B, 0}}};
   };
-  auto counters = [](std::vector<FunctionBlock> &out, const char *suffix, int32_t offset, uint8_t v, double lo,
-                     double hi) {
-    out.push_back({nullptr, 4520 + offset, 3, 2,
+  // The INT counters at `number`, the DINT ones at number + 1; their limit
+  // cells start at the type's range.
+  auto counters = [](std::vector<FunctionBlock> &out, bool dint) {
+    uint8_t v = dint ? D : I;
+    double lo = dint ? -2147483648.0 : -32768.0, hi = dint ? 2147483647.0 : 32767.0;
+    int32_t offset = dint ? 1 : 0;
+    out.push_back({dint ? "CTU_DINT" : "CTU", 4520 + offset, 3, 2,
                    {{"CU", B, 0}, {"R", B, 0}, {"PV", v, 0}, {"Q", B, 0}, {"CV", v, 0}, {" UPPER", v, hi},
                     {" M", B, 0}}});
-    out.back().name = suffix[0] ? "CTU_DINT" : "CTU";
-    out.push_back({suffix[0] ? "CTD_DINT" : "CTD", 4522 + offset, 3, 2,
+    out.push_back({dint ? "CTD_DINT" : "CTD", 4522 + offset, 3, 2,
                    {{"CD", B, 0}, {"LD", B, 0}, {"PV", v, 0}, {"Q", B, 0}, {"CV", v, 0}, {" LOWER", v, lo},
                     {" M", B, 0}}});
-    out.push_back({suffix[0] ? "CTUD_DINT" : "CTUD", 4524 + offset, 5, 3,
+    out.push_back({dint ? "CTUD_DINT" : "CTUD", 4524 + offset, 5, 3,
                    {{"CU", B, 0}, {"CD", B, 0}, {"R", B, 0}, {"LD", B, 0}, {"PV", v, 0}, {"QU", B, 0},
                     {"QD", B, 0}, {"CV", v, 0}, {" UPPER", v, hi}, {" LOWER", v, lo}, {" MU", B, 0},
                     {" MD", B, 0}}});
@@ -47,8 +50,8 @@ std::vector<FunctionBlock> makeBlocks() {
       {"R_TRIG", 4510, 1, 1, {{"CLK", B, 0}, {"Q", B, 0}, {" M", B, 0}}},
       {"F_TRIG", 4511, 1, 1, {{"CLK", B, 0}, {"Q", B, 0}, {" M", B, 0}}},
   };
-  counters(out, "", 0, I, -32768.0, 32767.0);
-  counters(out, "_DINT", 1, D, -2147483648.0, 2147483647.0);
+  counters(out, false);
+  counters(out, true);
   out.push_back(timer("TP", 4530));
   out.push_back(timer("TON", 4531));
   out.push_back(timer("TOF", 4532));
@@ -103,15 +106,12 @@ std::vector<HostFunction> makeHost() {
   h.push_back({"TmUnpack", 6091, {T}, {B, D, D, D, D, D}});
   h.push_back({"GasK_NX19", 6100, {L, L, L, L, L}, {D, L}});
   h.push_back({"GasK_GERG91", 6101, {L, L, L, L, L}, {D, L}});
-  const char *bits[] = {"GetBit", "SetBit", "ClearBit"};
-  n = 6110;
-  for (const char *name : bits) {
-    bool get = std::string(name) == "GetBit";
-    h.push_back({nullptr, n++, {I, D}, {get ? B : I}});
-    h.back().name = name[0] == 'G' ? "GetBit16" : name[0] == 'S' ? "SetBit16" : "ClearBit16";
-    h.push_back({name[0] == 'G' ? "GetBit32" : name[0] == 'S' ? "SetBit32" : "ClearBit32", n++, {D, D},
-                 {get ? B : D}});
-  }
+  h.push_back({"GetBit16", 6110, {I, D}, {B}});
+  h.push_back({"GetBit32", 6111, {D, D}, {B}});
+  h.push_back({"SetBit16", 6112, {I, D}, {I}});
+  h.push_back({"SetBit32", 6113, {D, D}, {D}});
+  h.push_back({"ClearBit16", 6114, {I, D}, {I}});
+  h.push_back({"ClearBit32", 6115, {D, D}, {D}});
   h.push_back({"PutBit16", 6116, {I, D, B}, {I}});
   h.push_back({"PutBit32", 6117, {D, D, B}, {D}});
   h.push_back({"ToggleBit16", 6118, {I, D}, {I}});
