@@ -164,7 +164,7 @@ class Compiler {
         if (v.block) {
           out.symbols.push_back({v.name, 1, v.number, 0, false});
         } else {
-          out.symbols.push_back({v.name, v.array ? 0u : 0u, v.number, v.type, v.array});
+          out.symbols.push_back({v.name, 0, v.number, v.type, v.array});
         }
       }
     }
@@ -340,9 +340,13 @@ class Compiler {
     }
   }
 
+  static double numberOf(const Value &c) {
+    return c.type == BOOL ? c.v.b : c.type == INT ? c.v.i16 : c.type == DINT ? c.v.i32 : c.type == REAL ? c.v.f32 : c.v.f64;
+  }
+
   static Value convertConstant(const Value &c, uint8_t to) {
     if (c.type == to) return c;
-    double x = c.type == BOOL ? c.v.b : c.type == INT ? c.v.i16 : c.type == DINT ? c.v.i32 : c.type == REAL ? c.v.f32 : c.v.f64;
+    double x = numberOf(c);
     if (to == INT || to == DINT) {
       x = std::round(x);
       if (to == INT) return Value::int16(static_cast<int16_t>(static_cast<int64_t>(x)));
@@ -586,8 +590,7 @@ class Compiler {
     if (a == kError || b == kError) return kError;
     Op op = e.op;
     if (isCompare(op)) {
-      if ((isNum(a) && isNum(b)) || a == b) return (a == BOOL && op != Op::EQ && op != Op::NE) ? BOOL : BOOL;
-      return kError;
+      return (isNum(a) && isNum(b)) || a == b ? BOOL : kError;
     }
     switch (op) {
       case Op::AND:
@@ -677,7 +680,8 @@ class Compiler {
     if (from == kError) return false;
     if (from == to || widens(from, to)) return true;
     if (isNum(from) && isNum(to)) {
-      if (literalValue(e).has_value()) return true;  // a constant converted at compile time
+      // A constant whose value the target type holds exactly converts quietly.
+      if (auto c = literalValue(e); c && numberOf(convertConstant(*c, to)) == numberOf(*c)) return true;
       diag_.warning(e.loc, std::string("implicit conversion from ") + typeName(from) + " to " + typeName(to) +
                                " may lose data (write " + typeName(from) + "_TO_" + typeName(to) + ")");
       return true;
@@ -817,7 +821,7 @@ class Compiler {
         return kError;
       }
       result = check(*e.args[0].value, hint);
-      if (isLiteralKind(result)) result = settle(*e.args[0].value, hint != kError ? hint : kError);
+      if (isLiteralKind(result)) result = settle(*e.args[0].value, hint);
       plan.kind = CallPlan::MOVE;
     } else if (int c = mathCommand(e, hint, result); c != 0) {
       if (c < 0) return kError;
@@ -965,7 +969,6 @@ class Compiler {
   // The value of `e` converted to type `to`.
   Operand valueAs(Expr &e, uint8_t to) {
     if (isLiteralKind(e.type)) settle(e, to);
-    if (auto c = literalValue(e); c && e.kind != Expr::NAME) return constOperand(convertConstant(*c, to));
     if (auto c = literalValue(e)) return constOperand(convertConstant(*c, to));
     Operand v = value(e);
     if (e.type == to) return v;
