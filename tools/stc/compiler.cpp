@@ -21,6 +21,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <unordered_map>
 
 #include "asm/constants.h"
 #include "asm/cursor.h"
@@ -76,9 +77,19 @@ uint8_t common(uint8_t a, uint8_t b) {
   return LREAL;  // DINT with REAL
 }
 
-// The command code of a mnemonic, or -1.
-int code(const std::string &mnemonic) { return codeOf(mnemonic); }
-int code(const char *family, uint8_t t) { return codeOf(std::string(family) + "_" + suffix(t)); }
+// The command code of a mnemonic, or -1 (a map over the command table: the
+// generator looks up a mnemonic for almost every command it emits).
+int code(const std::string &mnemonic) {
+  static const std::unordered_map<std::string, int> codes = [] {
+    std::unordered_map<std::string, int> m;
+    for (const CommandInfo &info : kCommands)
+      if (info.mnemonic[0]) m.emplace(info.mnemonic, info.code);
+    return m;
+  }();
+  auto it = codes.find(mnemonic);
+  return it == codes.end() ? -1 : it->second;
+}
+int code(const char *family, uint8_t t) { return code(std::string(family) + "_" + suffix(t)); }
 
 // The conversion commands as a graph over the value types.
 struct Conversions {
@@ -1064,7 +1075,7 @@ class Compiler {
     Expr &l = *e.operands[0], &r = *e.operands[1];
     if (isCompare(e.op)) {
       compare(e);
-      emit(codeOf(std::string("test_") + compareSuffix(e.op)), Operand::none(), Operand::none(), dst);
+      emit(code(std::string("test_") + compareSuffix(e.op)), Operand::none(), Operand::none(), dst);
       return;
     }
     uint8_t t = e.type, a = l.type, b = r.type;
@@ -1168,7 +1179,7 @@ class Compiler {
     if (e.kind == Expr::BINARY && isCompare(e.op)) {
       compare(e);
       Op o = when ? e.op : negate(e.op);
-      jump(codeOf(std::string("jmp_") + compareSuffix(o)), label);
+      jump(code(std::string("jmp_") + compareSuffix(o)), label);
       return;
     }
     if (e.kind == Expr::UNARY && e.op == Op::NOT && e.type == BOOL) {

@@ -3,7 +3,8 @@
 // < > <= >=; + and -; * / MOD; **; unary - and NOT; calls, indexes, members.
 #include "stc/parser.h"
 
-#include <initializer_list>
+#include <string>
+#include <unordered_set>
 
 namespace sicvm::stc {
 namespace {
@@ -12,21 +13,19 @@ struct ParseError {};
 
 // Keywords that end a statement list.
 bool endsBlock(const Token &t) {
-  if (t.kind == Tok::END) return true;
-  if (t.kind != Tok::NAME) return false;
-  for (const char *k : {"END_IF", "ELSIF", "ELSE", "END_CASE", "END_FOR", "END_WHILE", "UNTIL",
-                        "END_REPEAT", "END_PROGRAM", "END_VAR", "VAR", "VAR_GLOBAL"})
-    if (t.key == k) return true;
-  return false;
+  static const std::unordered_set<std::string> keys = {"END_IF",   "ELSIF",      "ELSE",      "END_CASE",
+                                                       "END_FOR",  "END_WHILE",  "UNTIL",     "END_REPEAT",
+                                                       "END_PROGRAM", "END_VAR", "VAR",       "VAR_GLOBAL"};
+  return t.kind == Tok::END || (t.kind == Tok::NAME && keys.count(t.key));
 }
 
 bool isReserved(const std::string &key) {
-  for (const char *k : {"IF", "THEN", "ELSIF", "ELSE", "END_IF", "CASE", "OF", "END_CASE", "FOR", "TO", "BY",
-                        "DO", "END_FOR", "WHILE", "END_WHILE", "REPEAT", "UNTIL", "END_REPEAT", "EXIT",
-                        "RETURN", "PROGRAM", "END_PROGRAM", "VAR", "VAR_GLOBAL", "END_VAR", "CONSTANT",
-                        "RETAIN", "AT", "ARRAY", "AND", "OR", "XOR", "NOT", "MOD", "TRUE", "FALSE"})
-    if (key == k) return true;
-  return false;
+  static const std::unordered_set<std::string> keys = {
+      "IF",     "THEN",        "ELSIF",  "ELSE",       "END_IF",  "CASE",     "OF",    "END_CASE", "FOR",
+      "TO",     "BY",          "DO",     "END_FOR",    "WHILE",   "END_WHILE", "REPEAT", "UNTIL",   "END_REPEAT",
+      "EXIT",   "RETURN",      "PROGRAM", "END_PROGRAM", "VAR",   "VAR_GLOBAL", "END_VAR", "CONSTANT", "RETAIN",
+      "AT",     "ARRAY",       "AND",    "OR",         "XOR",     "NOT",      "MOD",   "TRUE",     "FALSE"};
+  return keys.count(key) != 0;
 }
 
 class Parser {
@@ -375,7 +374,7 @@ class Parser {
         {7, Tok::POWER, nullptr, Op::POW},
     };
     for (const Entry &e : table)
-      if (e.level == n && (e.keyword ? isKey(e.keyword) : cur().kind == e.tok)) {
+      if (e.level == n && (e.keyword ? cur().kind == Tok::NAME && cur().key == e.keyword : cur().kind == e.tok)) {
         op = e.op;
         return true;
       }
