@@ -18,8 +18,8 @@ using sicvm::test::StProgram;
 
 namespace {
 
-constexpr int kPrograms = 50;
-constexpr int kStatements = 2000;  // 100,000 results in all
+constexpr int kPrograms = SICVM_ORACLE_PROGRAMS;  // 50: 100,000 results in all
+constexpr int kStatements = 2000;
 
 std::string readAll(const std::string &path) {
   std::ifstream in(path);
