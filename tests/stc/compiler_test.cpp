@@ -177,3 +177,25 @@ TEST(StFuzz, MutatedSourcesNeverCrashTheCompiler) {
   }
   EXPECT_GT(rejected, 1000u);
 }
+
+// Each point address form sets the var record's point ID, field and flags.
+TEST(StPoints, AddressFormsSetTheLinkOfTheVar) {
+  struct Case {
+    const char *address;
+    int8_t field;
+    bool load, save;
+  };
+  const Case cases[] = {{"PV1001", 44, true, true},  {"PI1001", 44, true, false}, {"PQ1001", 44, false, true},
+                        {"PS1001", 43, true, true},  {"PSI1001", 43, true, false}, {"PSQ1001", 43, false, true}};
+  for (const Case &c : cases) {
+    stc::Compilation r = stc::compile(program(std::string("x AT %") + c.address + " : DINT;\n", "x := x + 1;\n"), "p.st");
+    ASSERT_TRUE(r.ok()) << c.address;
+    build::ImageBytes image{r.image};
+    const VmVarRecord &record = image.varRecord(0, r.symbol("x")->var);
+    EXPECT_EQ(record.pointId, 1001) << c.address;
+    EXPECT_EQ(record.pointField, c.field) << c.address;
+    EXPECT_EQ((record.classByte & 0x10) != 0, c.load) << c.address;
+    EXPECT_EQ((record.classByte & 0x20) != 0, c.save) << c.address;
+    EXPECT_EQ(record.classByte & 0x0F, 1) << c.address;
+  }
+}

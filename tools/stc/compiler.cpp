@@ -1112,7 +1112,11 @@ class Compiler {
   // A library call with its arguments on the param stack; the outputs go to
   // `outs` (none: discarded).
   void libraryCall(Expr &e, const CallPlan &plan, uint32_t callClass, const std::vector<Operand> &outs) {
-    for (size_t k = 0; k < plan.inputs.size(); ++k) push(valueAs(*e.args[k].value, plan.inputs[k]));
+    // All arguments first, then the pushes: a call inside an argument then
+    // never has the outer call's arguments beneath it on the param stack.
+    std::vector<Operand> args;
+    for (size_t k = 0; k < plan.inputs.size(); ++k) args.push_back(valueAs(*e.args[k].value, plan.inputs[k]));
+    for (const Operand &a : args) push(a);
     uint32_t counts = static_cast<uint32_t>(plan.inputs.size() << 8) | static_cast<uint32_t>(plan.outputs.size() << 16);
     emit(op("call"), num(static_cast<uint32_t>(plan.number), callClass | 1u), num(counts));
     for (size_t k = plan.outputs.size(); k-- > 0;) {
