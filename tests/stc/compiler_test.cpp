@@ -154,7 +154,7 @@ TEST(StFuzz, MutatedSourcesNeverCrashTheCompiler) {
       "FOR x := 1 TO 3 DO WHILE b DO EXIT; END_WHILE; END_FOR;\n");
   std::mt19937 rng(1234);
   const std::string alphabet = "();:=[]., +-*/<>#%'\"$\tabcxyzIFTHENEND_IF0123456789\n";
-  size_t rejected = 0;
+  size_t rejected = 0, accepted = 0;
   for (int n = 0; n < 3000; ++n) {
     std::string s = seed;
     int edits = 1 + static_cast<int>(rng() % 6);
@@ -173,9 +173,16 @@ TEST(StFuzz, MutatedSourcesNeverCrashTheCompiler) {
       ++rejected;
       EXPECT_FALSE(r.rendered.empty());
       EXPECT_TRUE(r.image.empty());
+      continue;
     }
+    // What compiles passes set-up and the three verifiers.
+    runner::Session session(r.image);
+    std::string message;
+    EXPECT_EQ(session.setUp({}, message), runner::SetUpResult::OK) << message << "\n" << s;
+    ++accepted;
   }
   EXPECT_GT(rejected, 1000u);
+  EXPECT_GT(accepted, 10u);
 }
 
 // Each point address form sets the var record's point ID, field and flags.
