@@ -109,6 +109,8 @@ TEST(StConstructs, RunAsWritten) {
       {"x : DINT;", "x := INC_RANGE(4, 0, 5) * 10 + DEC_RANGE(4, 0, 5);", "x", 53},
       {"x : DINT := 1;", "x := SHL(x, 4) + ABS(-3);", "x", 19},
       {"x : DINT;", "x := GetCycleCount();", "x", 1},
+      {"x : DINT; a, b, c : DINT;", "x := GetLastErrorInfo(a, b, c) + 1;", "x", 1},
+      {"x, lo, hi : INT; l : DINT;", "l := MakeDword(INT#-1, 16#1234); x := SplitDword(l, lo, hi) + hi;", "x", -1 + 0x1234},
       {"r : R_TRIG; q : BOOL;", "r(CLK := TRUE, Q => q);", "q", 1},
       {"c : CTU; q : BOOL; v : INT;", "c(CU := TRUE, R := FALSE, PV := 1); q := c.Q; v := c.CV;", "v", 1},
   };

@@ -1174,6 +1174,8 @@ class Compiler {
     }
     libraryCall(e, plan, VM_CALL_HOST, outs);
     for (auto [target, k] : stores) store(*target, outs[k], plan.outputs[k]);
+    // Used as a value as well: the first output.
+    if (explicitOuts && dst.kind == 2) emit(op("mov"), outs[0], Operand::none(), dst);
   }
 
   // ---- conditions
