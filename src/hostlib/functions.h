@@ -64,11 +64,4 @@ int32_t degToRad64(const lib::Call &call);  // 6144
 int32_t random32(const lib::Call &call);  // 6161
 int32_t random64(const lib::Call &call);  // 6162
 
-// Stands in for a gas computation until that family is built: it checks the
-// counts the gas function declares (the row of `function` in the host table)
-// like the gas function will, so check mode already answers 0 or 2, and an
-// execute call with the right counts gives lib::kNotAvailable.
-int32_t gasNotAvailable(int32_t execute, int32_t function, VmCell *frame, int32_t nin,
-                        int32_t nout);
-
 }  // namespace sicvm::hostlib

@@ -5,13 +5,13 @@
 // not part of this build yet have rows without a function: checking them
 // answers from the table, executing them gives lib::kNotAvailable, which stops the run
 // with error 128 instead of producing made-up outputs. The gas rows hand the
-// call on; until the gas computations are built they go to
-// gasNotAvailable, which checks the counts the gas functions declare.
+// call on to the gas exports, which check their own counts.
 #include "hostlib/hostlib.h"
 
 #include <iterator>
 
 #include "hostlib/functions.h"
+#include "sicvm/gas.h"
 
 namespace sicvm::hostlib {
 namespace {
@@ -23,10 +23,17 @@ constexpr Row fixed(int32_t number, const char *name, uint8_t inputs, uint8_t ou
                     lib::Function run = nullptr) {
   return Row{number, name, inputs, inputs, outputs, 0, run};
 }
-// A gas function: handed on unchecked; the counts document its declaration
-// and serve gasNotAvailable.
-constexpr Row gas(int32_t number, const char *name, uint8_t inputs, uint8_t outputs) {
-  return Row{number, name, inputs, inputs, outputs, 0, nullptr, &gasNotAvailable};
+// The gas exports take the frame as an untyped address.
+using GasExport = int32_t (*)(int32_t, int32_t, void *, int32_t, int32_t);
+template <GasExport F>
+int32_t handToGas(int32_t execute, int32_t function, VmCell *frame, int32_t nin, int32_t nout) {
+  return F(execute, function, frame, nin, nout);
+}
+
+// A gas function: handed on unchecked; the counts document its declaration.
+constexpr Row gas(int32_t number, const char *name, uint8_t inputs, uint8_t outputs,
+                  lib::HandOn handOn) {
+  return Row{number, name, inputs, inputs, outputs, 0, nullptr, handOn};
 }
 
 constexpr Row kTable[] = {
@@ -90,13 +97,13 @@ constexpr Row kTable[] = {
     fixed(6090, "TmPack", 6, 1),
     fixed(6091, "TmUnpack", 1, 6),
     // Gas computations: the counts are those the gas functions check.
-    gas(6100, "GasK_NX19", 5, 2),
-    gas(6101, "GasK_GERG91", 5, 2),
-    gas(6102, "GasFlowrate_DA", 14, 6),
-    gas(6103, "GasFlowrate_DF", 14, 6),
-    gas(6104, "GasFlowrate_DT", 14, 6),
-    gas(6105, "GasFlowrate", 22, 4),
-    gas(6106, "GasFlowrate", 22, 19),
+    gas(6100, "GasK_NX19", 5, 2, &handToGas<&GasK_NX19>),
+    gas(6101, "GasK_GERG91", 5, 2, &handToGas<&GasK_GERG91>),
+    gas(6102, "GasFlowrate_DA", 14, 6, &handToGas<&GasFlowrate_DA>),
+    gas(6103, "GasFlowrate_DF", 14, 6, &handToGas<&GasFlowrate_DF>),
+    gas(6104, "GasFlowrate_DT", 14, 6, &handToGas<&GasFlowrate_DT>),
+    gas(6105, "GasFlowrate", 22, 4, &handToGas<&GasFlowrate>),
+    gas(6106, "GasFlowrate", 22, 19, &handToGas<&GasFlowrate>),
     // Bit functions.
     fixed(6110, "GetBit16", 2, 1, &getBit16),
     fixed(6111, "GetBit32", 2, 1, &getBit32),
@@ -135,13 +142,6 @@ std::span<const lib::Row> table() noexcept { return kTable; }
 int32_t dispatch(int32_t mode, int32_t function, VmCell *frame, int32_t count, int32_t first,
                  int32_t nin, int32_t nout, VmMachine *machine) {
   return lib::dispatch(kTable, mode, function, frame, count, first, nin, nout, machine);
-}
-
-int32_t gasNotAvailable(int32_t execute, int32_t function, VmCell *, int32_t nin, int32_t nout) {
-  const Row *row = lib::findRow(kTable, function);
-  if (row == nullptr) return lib::kUnknown;
-  if (nin != row->minInputs || nout != row->outputs) return lib::kCountMismatch;
-  return execute ? lib::kNotAvailable : lib::kDone;
 }
 
 }  // namespace sicvm::hostlib

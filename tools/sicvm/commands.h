@@ -22,5 +22,6 @@ int buildCommand(const std::vector<std::string> &args);
 int disasmCommand(const std::vector<std::string> &args);
 int runCommand(const std::vector<std::string> &args);
 int verifyCommand(const std::vector<std::string> &args);
+int gasCommand(const std::vector<std::string> &args);
 
 }  // namespace sicvm::tool

@@ -22,6 +22,7 @@ const Subcommand kSubcommands[] = {
     {"asm", "assemble a source file into an image", sicvm::tool::asmCommand},
     {"build", "compile a Structured Text program into an image", sicvm::tool::buildCommand},
     {"disasm", "write assembly source that reproduces an image exactly", sicvm::tool::disasmCommand},
+    {"gas", "evaluate a gas metering function on named inputs", sicvm::tool::gasCommand},
 };
 
 void usage(FILE *out) {
