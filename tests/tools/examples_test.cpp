@@ -20,11 +20,8 @@
 #include "hostrt/store.h"
 #include "hostrt/sys.h"
 #include "runner/session.h"
-<<<<<<< HEAD
 #include "stc/compiler.h"
-=======
 #include "sicvm/gas.h"
->>>>>>> main
 
 using namespace sicvm;
 
@@ -288,7 +285,7 @@ TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
 // the metering logic itself and takes K and the flows from the exports
 // (their numbers have their own tests), with the gas and run of the program.
 TEST(Examples, GasMeterTotalisesTheStandardVolumeAndAlarmsOnBadResults) {
-  Example meter("gas_meter");
+  Example meter("gas_meter", "asm");
   ASSERT_TRUE(meter.ok());
   const double rhoc = 0.6799, xa = 0.008858, xy = 0.000668, period = 1.0, cutoff = 0.05;
   auto lreal = [](double v) {
