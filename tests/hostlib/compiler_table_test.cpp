@@ -18,8 +18,8 @@ TEST(CompilerTable, HostFunctionsMatchTheHostLibrary) {
     std::string upper;
     for (const char *c = row.name; *c; ++c) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
     const stc::HostFunction *f = stc::findHostFunction(upper);
-    // The flow computations are not described to the compiler yet.
-    if (std::string(row.name).rfind("GasFlowrate", 0) == 0) {
+    // The general flow computation is not described to the compiler yet.
+    if (std::string(row.name) == "GasFlowrate") {
       EXPECT_EQ(f, nullptr);
       continue;
     }

@@ -2,6 +2,7 @@
 #include "stc/library.h"
 
 #include <cctype>
+#include <utility>
 
 #include "sicvm/image.h"
 
@@ -106,6 +107,9 @@ std::vector<HostFunction> makeHost() {
   h.push_back({"TmUnpack", 6091, {T}, {B, D, D, D, D, D}});
   h.push_back({"GasK_NX19", 6100, {L, L, L, L, L}, {D, L}});
   h.push_back({"GasK_GERG91", 6101, {L, L, L, L, L}, {D, L}});
+  // The orifice flow functions: 14 LREAL inputs; a result code and five LREAL results.
+  for (auto [name, number] : {std::pair{"GasFlowrate_DA", 6102}, {"GasFlowrate_DF", 6103}, {"GasFlowrate_DT", 6104}})
+    h.push_back({name, number, std::vector<uint8_t>(14, L), {D, L, L, L, L, L}});
   h.push_back({"GetBit16", 6110, {I, D}, {B}});
   h.push_back({"GetBit32", 6111, {D, D}, {B}});
   h.push_back({"SetBit16", 6112, {I, D}, {I}});
