@@ -208,3 +208,28 @@ TEST(StPoints, AddressFormsSetTheLinkOfTheVar) {
     EXPECT_EQ(record.classByte & 0x0F, 1) << c.address;
   }
 }
+
+// Nesting beyond the parser's limit is an error, not a stack overflow.
+TEST(StFuzz, DeepNestingIsReported) {
+  const std::string deep = std::string(100000, '(') + "1" + std::string(100000, ')');
+  for (const std::string &body : {"x := " + deep + ";\n", "x := " + std::string(50000, '-') + "x;\n",
+                                   [] {
+                                     std::string s;
+                                     for (int k = 0; k < 5000; ++k) s += "IF TRUE THEN ";
+                                     s += "x := 1;";
+                                     for (int k = 0; k < 5000; ++k) s += " END_IF;";
+                                     return s + "\n";
+                                   }()}) {
+    stc::Compilation r = stc::compile(program("x : DINT;\n", body), "deep.st");
+    EXPECT_FALSE(r.ok());
+    ASSERT_FALSE(r.rendered.empty());
+    EXPECT_NE(r.rendered[0].find("error: expected less deeply nested code (at most 200 levels)"), std::string::npos)
+        << r.rendered[0].substr(0, 200);
+  }
+  std::string sum = "x := 1";
+  for (int k = 0; k < 100000; ++k) sum += " + 1";
+  stc::Compilation r = stc::compile(program("x : DINT;\n", sum + ";\n"), "long.st");
+  ASSERT_FALSE(r.rendered.empty());
+  EXPECT_NE(r.rendered[0].find("error: expected at most 200 operators in a row (split the expression)"),
+            std::string::npos) << r.rendered[0].substr(0, 200);
+}

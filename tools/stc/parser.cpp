@@ -242,6 +242,7 @@ class Parser {
   }
 
   std::unique_ptr<Stmt> statement() {
+    Nest nest(*this);
     auto s = std::make_unique<Stmt>();
     s->loc = cur().loc;
     if (acceptKey("IF")) {
@@ -381,12 +382,33 @@ class Parser {
     return false;
   }
 
-  ExprPtr expression() { return level(0); }
+  // Nesting deeper than this is reported rather than followed, so that no
+  // source can exhaust the stack of the parser or of the code generator.
+  static constexpr int kMaxNesting = 200;
+  struct Nest {
+    Parser &p;
+    explicit Nest(Parser &parser) : p(parser) {
+      if (++p.depth_ > kMaxNesting) {
+        --p.depth_;
+        p.fail("less deeply nested code (at most " + std::to_string(kMaxNesting) + " levels)");
+      }
+    }
+    ~Nest() { --p.depth_; }
+  };
+
+  ExprPtr expression() {
+    Nest nest(*this);
+    return level(0);
+  }
 
   ExprPtr level(int n) {
     if (n == kLevels) return unary();
     ExprPtr left = level(n + 1);
+    // A chain a + b + c ... nests to the left as deeply as it is long.
+    int chain = 0;
     for (Op op; opAt(n, op);) {
+      if (++chain + depth_ > kMaxNesting)
+        fail("at most " + std::to_string(kMaxNesting) + " operators in a row (split the expression)");
       Loc loc = cur().loc;
       next();
       left = binary(std::move(left), op, level(n + 1), loc);
@@ -395,6 +417,7 @@ class Parser {
   }
 
   ExprPtr unary() {
+    Nest nest(*this);
     Loc loc = cur().loc;
     if (accept(Tok::MINUS)) {
       // A negative number literal is one literal, so -32768 is an INT.
@@ -423,7 +446,8 @@ class Parser {
   ExprPtr postfix() { return postfixOf(primary()); }
 
   ExprPtr postfixOf(ExprPtr e) {
-    for (;;) {
+    for (int chain = 0;; ++chain) {
+      if (chain + depth_ > kMaxNesting) fail("less deeply nested code (at most " + std::to_string(kMaxNesting) + " levels)");
       Loc loc = cur().loc;
       if (cur().kind == Tok::LPAREN && e->kind == Expr::NAME) {
         next();
@@ -540,6 +564,7 @@ class Parser {
   Diagnostics &diag_;
   size_t i_ = 0;
   int caseDepth_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace
