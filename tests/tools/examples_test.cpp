@@ -1,7 +1,8 @@
-// The example programs: each is assembled from examples/, set up against its
-// points file as `sicvm run` does, and run cycle by cycle on a manual clock
-// (100 ms per cycle). After every cycle the points it writes are compared
-// with an independent model of the same control logic and plant.
+// The example programs: each is assembled from examples/ (and compiled from
+// its Structured Text twin in examples/st/), set up against its points file
+// as `sicvm run` does, and run cycle by cycle on a manual clock (100 ms per
+// cycle). After every cycle the points it writes are compared with an
+// independent model of the same control logic and plant.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "asm/assembler.h"
 #include "hostrt/datetime.h"
@@ -19,6 +22,7 @@
 #include "hostrt/sys.h"
 #include "runner/session.h"
 #include "sicvm/datetime.h"
+#include "stc/compiler.h"
 #include "sicvm/gas.h"
 
 using namespace sicvm;
@@ -27,13 +31,25 @@ namespace {
 
 class Example {
  public:
+  // `language` "asm": examples/NAME.asm; "st": examples/st/NAME.st.
   // `nvram`: the non-volatile store file; none by default.
-  explicit Example(const std::string &name, const std::optional<std::string> &nvram = std::nullopt) {
-    std::ifstream source(std::string(SICVM_EXAMPLES) + "/" + name + ".asm");
-    assembly::Assembly a = assembly::assemble(std::string(std::istreambuf_iterator<char>(source), {}), name);
-    EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
+  Example(const std::string &name, const std::string &language,
+          const std::optional<std::string> &nvram = std::nullopt) {
+    std::vector<uint8_t> image;
+    if (language == "asm") {
+      std::ifstream source(std::string(SICVM_EXAMPLES) + "/" + name + ".asm");
+      assembly::Assembly a = assembly::assemble(std::string(std::istreambuf_iterator<char>(source), {}), name);
+      EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
+      image = a.image;
+    } else {
+      std::ifstream source(std::string(SICVM_EXAMPLES) + "/st/" + name + ".st");
+      stc::Compilation c = stc::compile(std::string(std::istreambuf_iterator<char>(source), {}), name);
+      EXPECT_TRUE(c.ok()) << (c.rendered.empty() ? "" : c.rendered[0]);
+      EXPECT_TRUE(c.diagnostics.empty()) << (c.rendered.empty() ? "" : c.rendered[0]);
+      image = c.image;
+    }
     SysSetManualClock(5000);
-    session_ = std::make_unique<runner::Session>(a.image);
+    session_ = std::make_unique<runner::Session>(image);
     runner::SessionOptions options;
     options.pointsFile = std::string(SICVM_EXAMPLES) + "/" + name + ".csv";
     options.nvramFile = nvram;
@@ -90,8 +106,10 @@ double limit(double mn, double in, double mx) {
 // the high setpoint above the alarm limit and a slow outflow the level stays
 // above 85 % for longer than the alarm delay.
 TEST(Examples, TankKeepsItsLevelBetweenTheSetpointsAndRaisesTheAlarm) {
-  for (auto [high, outflow] : {std::pair{80.0, 1.5}, {95.0, 0.5}}) {
-    Example tank("tank");
+  for (auto [high, outflow, language] :
+       {std::tuple{80.0, 1.5, "asm"}, {95.0, 0.5, "asm"}, {80.0, 1.5, "st"}, {95.0, 0.5, "st"}}) {
+    SCOPED_TRACE(language);
+    Example tank("tank", language);
     ASSERT_TRUE(tank.ok());
     tank.setPoint(4, high);
     tank.setPoint(7, outflow);
@@ -117,7 +135,9 @@ TEST(Examples, TankKeepsItsLevelBetweenTheSetpointsAndRaisesTheAlarm) {
 TEST(Examples, BatchCountsItemsAndReportsStatistics) {
   const double feed[] = {10.2, 9.8, 10.5, 9.9, 10.1, 10.4, 9.7, 10.0};
   const int size = 5;  // the batch size in batch.csv
-  Example batch("batch");
+  for (const char *language : {"asm", "st"}) {
+  SCOPED_TRACE(language);
+  Example batch("batch", language);
   ASSERT_TRUE(batch.ok());
   bool sensor = false, trigM = false, ctuM = false, reset = false, done = false;
   int feedIndex = 0, cv = 0, batches = 0;
@@ -158,10 +178,13 @@ TEST(Examples, BatchCountsItemsAndReportsStatistics) {
     ASSERT_EQ(batch.point(9), average) << n;
   }
   EXPECT_EQ(batches, 6);
+  }
 }
 
 TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
-  Example pumps("pumps");
+  for (const char *language : {"asm", "st"}) {
+  SCOPED_TRACE(language);
+  Example pumps("pumps", language);
   ASSERT_TRUE(pumps.ok());
   double pressure = 5.0, startAt = 4.0, stopAt = 6.0, runtime = 0;
   bool demand = false, timerRunning = false;
@@ -204,6 +227,7 @@ TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
   }
   EXPECT_GE(rotations, 3);  // every pump had the duty
   EXPECT_GT(assisted, 0);
+  }
 }
 
 // The shift report in Berlin across both changes of 2023, one cycle every 10
@@ -283,7 +307,7 @@ TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
   int last = 0, word = 0, first = 0;
   double total = 0;
   for (int run = 0; run < 3; ++run) {
-    Example alarms("alarms", store);
+    Example alarms("alarms", "asm", store);
     ASSERT_TRUE(alarms.ok());
     last = 0;  // a restart forgets the previous inputs; the word and first-out start clear
     word = first = 0;
@@ -325,7 +349,7 @@ TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
 // the metering logic itself and takes K and the flows from the exports
 // (their numbers have their own tests), with the gas and run of the program.
 TEST(Examples, GasMeterTotalisesTheStandardVolumeAndAlarmsOnBadResults) {
-  Example meter("gas_meter");
+  Example meter("gas_meter", "asm");
   ASSERT_TRUE(meter.ok());
   const double rhoc = 0.6799, xa = 0.008858, xy = 0.000668, period = 1.0, cutoff = 0.05;
   auto lreal = [](double v) {
