@@ -15,6 +15,7 @@
 #include "run_config.h"
 #include "runner/session.h"
 #include "setup_log.h"
+#include "time_zone.h"
 #include "sicvm/text.h"
 #include "watch.h"
 
@@ -60,6 +61,7 @@ int runCommand(const std::vector<std::string> &args) {
   }
 
   for (const std::string &notice : session.notices()) std::fprintf(stderr, "sicvm run: %s\n", notice.c_str());
+  std::printf("%s\n", timeZoneLine(config.timeZone).c_str());
   StatsFile stats;
   if (config.statsFile && !stats.open(*config.statsFile, config, error)) {
     std::fprintf(stderr, "sicvm run: %s\n", error.c_str());

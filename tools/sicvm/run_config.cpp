@@ -1,11 +1,10 @@
 #include "run_config.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "commands.h"
-#include "hostrt/datetime.h"
 #include "options.h"
+#include "time_zone.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::tool {
@@ -40,8 +39,9 @@ void printUsage() {
       "  --command-limit N   most commands per cycle (default: the image's own limit\n"
       "                      when above 0, else %d)\n"
       "  --log-level N       the library's log level (default: SICVM_LOG_LEVEL, else 5)\n"
-      "  --tz RULE           time zone as a POSIX TZ rule, e.g. CET-1CEST,M3.5.0,M10.5.0/3;\n"
-      "                      checked, then set as TZ for the host's date functions\n"
+      "  --tz ZONE           the time zone of the date functions: a POSIX TZ rule such as\n"
+      "                      CET-1CEST,M3.5.0,M10.5.0/3 or a zone name such as\n"
+      "                      Europe/Berlin (default: the system's zone)\n"
       "  --step              run one command at a time, printing each before it runs\n"
       "  --watch             show a live table of the linked vars with their points and\n"
       "                      of the vars and array cells that changed, redrawn each\n"
@@ -75,18 +75,13 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
       !numberOption(options, "--command-limit", 0, INT32_MAX, limit, error) ||
       !numberOption(options, "--log-level", 0, 100, level, error))
     return usageError(error, "run");
-  if (auto tz = options.value("--tz")) {
-    TzZoneRecord zone;
-    if (TzParseTimeZone(tz->c_str(), &zone) != 0)
-      return usageError("--tz needs a POSIX TZ rule such as UTC0 or CET-1CEST,M3.5.0,M10.5.0/3, found '" + *tz + "'",
-                        "run");
-    setenv("TZ", tz->c_str(), 1);
-  }
+  if (!applyTimeZoneOption(options.value("--tz"), error)) return usageError(error, "run");
   if (options.has("--log-level")) VmSetLogLevel(static_cast<int32_t>(level));
 
   config.image = options.positional[0];
   config.symbols = options.value("--symbols");
   config.statsFile = options.value("--stats");
+  config.timeZone = options.value("--tz");
   config.cycles = cycles;
   config.periodMs = period;
   config.step = options.has("--step");

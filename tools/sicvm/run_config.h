@@ -16,6 +16,7 @@ struct RunConfig {
   int64_t cycles = -1;            // -1: until interrupted
   int64_t periodMs = 100;         // 0: back to back
   std::optional<std::string> statsFile;  // --stats: one CSV line per cycle
+  std::optional<std::string> timeZone;   // --tz, as given
   bool step = false;
   bool watch = false;
   runner::SessionOptions host;    // points, shared memory, store, command limit
