@@ -28,6 +28,7 @@ TEST(Files, AnOutputThatIsTheInputIsRefusedAndTheInputStays) {
       {"asm " + image + " -o " + dir + "other.sic", "is a SIC image"},   // an image is never source
       {"disasm " + image + " -o " + image, "is the image"},
       {"disasm " + image + " -o " + link, "is the image"},               // the same file under another name
+      {"build " + source + " -o " + source, "is the program"},
   };
   for (const Case &c : cases) {
     Result r = sicvm(c.arguments);
