@@ -5,6 +5,9 @@
 #include <utility>
 
 #include "sicvm/image.h"
+#include "sicvm/library.h"
+#include "sicvm/vm.h"
+#include "stc/signature.h"
 
 namespace sicvm::stc {
 namespace {
@@ -59,79 +62,21 @@ std::vector<FunctionBlock> makeBlocks() {
   return out;
 }
 
+// The host library's functions as its table describes them. A name given
+// to several numbers (GasFlowrate: 6105 short, 6106 full result) calls the
+// first of them.
 std::vector<HostFunction> makeHost() {
-  const std::vector<uint8_t> none;
-  std::vector<HostFunction> h = {
-      {"ExchangeStatusBit5", 6000, {B}, {B}},
-      {"SetUtcTime", 6001, {DT}, {B}},
-      {"GetLastErrorCode", 6020, none, {D}},
-      {"GetLastErrorInfo", 6021, none, {D, D, D}},
-      {"ClearLastError", 6022, none, {D}},
-      {"GetHostWord376", 6023, none, {D}},
-      {"GetHostWord420", 6024, none, {D}},
-      {"GetCycleCount", 6025, none, {D}},
-      {"GetHostWord408", 6026, none, {D}},
-      {"GetPointFieldValue", 6031, {D, D}, {L}},
-      {"GetPointValue", 6033, {D}, {L}},
-      {"GetPointStatus", 6034, {D}, {D}},
-      {"SetPointValue", 6035, {D, L}, {B}},
-      {"SetPointStatus", 6036, {D, D}, {B}},
-      {"ReadNvramValue", 6040, {D}, {B, L}},
-      {"ReadNvramStatus", 6041, {D}, {B, D}},
-      {"WriteNvramValue", 6042, {D, L}, {B}},
-      {"WriteNvramStatus", 6043, {D, D}, {B}},
-      {"ClearNvramValue", 6044, {D}, {B}},
-      {"ClearNvramStatus", 6045, {D}, {B}},
-      {"DtNow", 6050, none, {DT}},
-      {"DtPack", 6051, {D, D, D, D, D, D, D}, {DT}},
-      {"DtUnpack", 6052, {DT}, {B, D, D, D, D, D, D, D}},
-  };
-  // DT -> DINT calendar queries, DT -> BOOL tests, DT, count -> DT steps, DT -> DT beginnings.
-  const char *dintOfDt[] = {"DtYear", "DtMonth", "DtDay", "DtHour", "DtMinute", "DtSecond", "DtMillisecond",
-                            "DtDecade", "DtDayOfWeek", "DtDayOfYear", "DtWeekOfYear"};
-  int32_t n = 6053;
-  for (const char *name : dintOfDt) h.push_back({name, n++, {DT}, {D}});
-  h.push_back({"DtIsDst", n++, {DT}, {B}});
-  h.push_back({"DtIsLeapYear", n++, {DT}, {B}});
-  for (const char *name : {"DtDaysInMonth", "DtDaysInYear", "DtWeeksInYear"}) h.push_back({name, n++, {DT}, {D}});
-  for (const char *name : {"DtIncYear", "DtIncMonth", "DtIncDecade", "DtIncWeek", "DtIncDay"})
-    h.push_back({name, n++, {DT, D}, {DT}});
-  for (const char *name : {"DtBeginOfYear", "DtBeginOfMonth", "DtBeginOfDecade", "DtBeginOfWeek", "DtBeginOfDay"})
-    h.push_back({name, n++, {DT}, {DT}});
-  h.push_back({"DtReportDayNext", 6079, {DT, D, D}, {DT}});
-  h.push_back({"DtReportDayPrev", 6080, {DT, D, D}, {DT}});
-  h.push_back({"DtReportDaysCount", 6081, {DT, DT, D, D}, {D}});
-  h.push_back({"DtToUnixTime", 6082, {DT}, {D, D}});
-  h.push_back({"UnixTimeToDt", 6083, {D, D}, {DT}});
-  h.push_back({"TmPack", 6090, {D, D, D, D, D, B}, {T}});
-  h.push_back({"TmUnpack", 6091, {T}, {B, D, D, D, D, D}});
-  h.push_back({"GasK_NX19", 6100, {L, L, L, L, L}, {D, L}});
-  h.push_back({"GasK_GERG91", 6101, {L, L, L, L, L}, {D, L}});
-  // The orifice flow functions: 14 LREAL inputs; a result code and five LREAL results.
-  for (auto [name, number] : {std::pair{"GasFlowrate_DA", 6102}, {"GasFlowrate_DF", 6103}, {"GasFlowrate_DT", 6104}})
-    h.push_back({name, number, std::vector<uint8_t>(14, L), {D, L, L, L, L, L}});
-  h.push_back({"GetBit16", 6110, {I, D}, {B}});
-  h.push_back({"GetBit32", 6111, {D, D}, {B}});
-  h.push_back({"SetBit16", 6112, {I, D}, {I}});
-  h.push_back({"SetBit32", 6113, {D, D}, {D}});
-  h.push_back({"ClearBit16", 6114, {I, D}, {I}});
-  h.push_back({"ClearBit32", 6115, {D, D}, {D}});
-  h.push_back({"PutBit16", 6116, {I, D, B}, {I}});
-  h.push_back({"PutBit32", 6117, {D, D, B}, {D}});
-  h.push_back({"ToggleBit16", 6118, {I, D}, {I}});
-  h.push_back({"ToggleBit32", 6119, {D, D}, {D}});
-  h.push_back({"PackBits16", 6120, std::vector<uint8_t>(16, B), {I}});
-  h.push_back({"UnpackBits16", 6122, {I}, std::vector<uint8_t>(16, B)});
-  h.push_back({"MakeDword", 6130, {I, I}, {D}});
-  h.push_back({"SplitDword", 6131, {D}, {I, I}});
-  h.push_back({"SwapBytes16", 6132, {I}, {I}});
-  h.push_back({"SwapWords32", 6133, {D}, {D}});
-  h.push_back({"RadToDeg32", 6141, {R}, {R}});
-  h.push_back({"RadToDeg64", 6142, {L}, {L}});
-  h.push_back({"DegToRad32", 6143, {R}, {R}});
-  h.push_back({"DegToRad64", 6144, {L}, {L}});
-  h.push_back({"Random32", 6161, none, {R}});
-  h.push_back({"Random64", 6162, none, {L}});
+  std::vector<HostFunction> h;
+  VmFunctionInfo f;
+  for (int32_t i = 0; VmGetLibraryFunction(VM_CALL_HOST, i, &f) == 1; ++i) {
+    Signature signature;
+    if (!signatureOf(f, signature) || signature.block) continue;
+    if (!h.empty() && std::string_view(h.back().name) == f.name) continue;
+    HostFunction function{f.name, f.number, {}, {}};
+    for (const SignatureItem &item : signature.inputs) function.inputs.push_back(item.type);
+    for (const SignatureItem &item : signature.outputs) function.outputs.push_back(item.type);
+    h.push_back(std::move(function));
+  }
   return h;
 }
 

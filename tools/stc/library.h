@@ -47,7 +47,8 @@ struct FunctionBlock {
 const FunctionBlock *findFunctionBlock(std::string_view upperName);
 const std::vector<FunctionBlock> &functionBlocks();
 
-// A host library function with its parameter types (value type codes).
+// A host library function with its parameter types (value type codes), as
+// the host library's table gives them.
 struct HostFunction {
   const char *name;
   int32_t number;
