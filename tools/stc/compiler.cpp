@@ -827,10 +827,10 @@ class Compiler {
     } else if (const RangeFunction *f = findRangeFunction(name)) {
       plan.kind = CallPlan::RANGE;
       plan.number = f->number;
-      plan.inputs = {DINT, DINT, DINT};
-      plan.outputs = {DINT};
+      plan.inputs = f->inputs;
+      plan.outputs = f->outputs;
       if (checkArgs(e, plan.inputs) == kError) return kError;
-      result = DINT;
+      result = plan.outputs.empty() ? kVoid : plan.outputs[0];
     } else if (const HostFunction *f = findHostFunction(name)) {
       plan.kind = CallPlan::HOST;
       plan.number = f->number;

@@ -1,7 +1,9 @@
-// The library functions and function blocks that programs call by name.
+// The library functions and function blocks that programs call by name, read
+// once from the libraries' tables.
 #include "stc/library.h"
 
 #include <cctype>
+#include <string>
 #include <utility>
 
 #include "sicvm/image.h"
@@ -12,53 +14,89 @@
 namespace sicvm::stc {
 namespace {
 
-constexpr uint8_t B = VM_TYPE_BOOL, I = VM_TYPE_INT, D = VM_TYPE_DINT, R = VM_TYPE_REAL, L = VM_TYPE_LREAL,
-                  T = VM_TYPE_TIME, DT = VM_TYPE_DT;
-
-const StandardFunction kStandard[] = {
-    {"SEL", 1040, 3, 3, 1, B},
-    {"MAX", 1050, 2, 32, 0, 0},
-    {"MIN", 1060, 2, 32, 0, 0},
-    {"LIMIT", 1070, 3, 3, 0, 0},
-    {"MUX", 1080, 2, 32, 1, D},
+// The rows of a library's table with their signatures.
+struct Entry {
+  VmFunctionInfo info;
+  Signature signature;
 };
+std::vector<Entry> entries(int32_t callClass) {
+  std::vector<Entry> out;
+  VmFunctionInfo f;
+  for (int32_t i = 0; VmGetLibraryFunction(callClass, i, &f) == 1; ++i) {
+    Entry e{f, {}};
+    if (signatureOf(f, e.signature)) out.push_back(std::move(e));
+  }
+  return out;
+}
 
-const RangeFunction kRange[] = {{"INC_RANGE", 1394}, {"DEC_RANGE", 1396}};
+FixedFunction fixedFunction(const Entry &e) {
+  FixedFunction function{e.info.name, e.info.number, {}, {}};
+  for (const SignatureItem &item : e.signature.inputs) function.inputs.push_back(item.type);
+  for (const SignatureItem &item : e.signature.outputs) function.outputs.push_back(item.type);
+  return function;
+}
 
+// The typed families (rows with a value type), one entry per name.
+std::vector<StandardFunction> makeStandard() {
+  std::vector<StandardFunction> out;
+  for (const Entry &e : entries(VM_CALL_STANDARD)) {
+    if (e.info.valueType == 0 || e.info.valueType >= 8 || e.signature.block || e.signature.inputs.empty()) continue;
+    if (out.empty() || std::string_view(out.back().name) != e.info.name) {
+      StandardFunction f{e.info.name, {-1, -1, -1, -1, -1, -1, -1, -1}, e.info.minInputs, e.info.maxInputs, 0, 0};
+      // An input 0 of a type of its own, whatever the variant's, selects.
+      if (!e.signature.inputs[0].any) {
+        f.selector = 1;
+        f.selectorType = e.signature.inputs[0].type;
+      }
+      out.push_back(f);
+    }
+    out.back().numbers[e.info.valueType] = e.info.number;
+  }
+  return out;
+}
+
+// The standard functions of fixed types: neither typed nor blocks.
+std::vector<FixedFunction> makeRange() {
+  std::vector<FixedFunction> out;
+  for (const Entry &e : entries(VM_CALL_STANDARD))
+    if (e.info.valueType == 0 && !e.signature.block &&
+        (out.empty() || std::string_view(out.back().name) != e.info.name))
+      out.push_back(fixedFunction(e));
+  return out;
+}
+
+// The blocks. A counter's limit cell starts at its type's end of the range
+// (UPPER at the largest value, LOWER at the smallest), so that it never
+// limits a count the program can reach; every other cell starts at 0.
 std::vector<FunctionBlock> makeBlocks() {
-  auto timer = [](const char *name, int32_t number) {
-    return FunctionBlock{name, number, 2, 2,
-                         {{"IN", B, 0}, {"PT", T, 0}, {"Q", B, 0}, {"ET", T, 0},
-                          {" PRESET", T, 0}, {" ACCUMULATOR", T, 0}, {" M", B, 0}}};
-  };
-  // The INT counters at `number`, the DINT ones at number + 1; their limit
-  // cells start at the type's range.
-  auto counters = [](std::vector<FunctionBlock> &out, bool dint) {
-    uint8_t v = dint ? D : I;
-    double lo = dint ? -2147483648.0 : -32768.0, hi = dint ? 2147483647.0 : 32767.0;
-    int32_t offset = dint ? 1 : 0;
-    out.push_back({dint ? "CTU_DINT" : "CTU", 4520 + offset, 3, 2,
-                   {{"CU", B, 0}, {"R", B, 0}, {"PV", v, 0}, {"Q", B, 0}, {"CV", v, 0}, {" UPPER", v, hi},
-                    {" M", B, 0}}});
-    out.push_back({dint ? "CTD_DINT" : "CTD", 4522 + offset, 3, 2,
-                   {{"CD", B, 0}, {"LD", B, 0}, {"PV", v, 0}, {"Q", B, 0}, {"CV", v, 0}, {" LOWER", v, lo},
-                    {" M", B, 0}}});
-    out.push_back({dint ? "CTUD_DINT" : "CTUD", 4524 + offset, 5, 3,
-                   {{"CU", B, 0}, {"CD", B, 0}, {"R", B, 0}, {"LD", B, 0}, {"PV", v, 0}, {"QU", B, 0},
-                    {"QD", B, 0}, {"CV", v, 0}, {" UPPER", v, hi}, {" LOWER", v, lo}, {" MU", B, 0},
-                    {" MD", B, 0}}});
-  };
-  std::vector<FunctionBlock> out = {
-      {"SR", 4500, 2, 1, {{"S1", B, 0}, {"R", B, 0}, {"Q1", B, 0}}},
-      {"RS", 4501, 2, 1, {{"S", B, 0}, {"R1", B, 0}, {"Q1", B, 0}}},
-      {"R_TRIG", 4510, 1, 1, {{"CLK", B, 0}, {"Q", B, 0}, {" M", B, 0}}},
-      {"F_TRIG", 4511, 1, 1, {{"CLK", B, 0}, {"Q", B, 0}, {" M", B, 0}}},
-  };
-  counters(out, false);
-  counters(out, true);
-  out.push_back(timer("TP", 4530));
-  out.push_back(timer("TON", 4531));
-  out.push_back(timer("TOF", 4532));
+  std::vector<FunctionBlock> out;
+  for (const Entry &e : entries(VM_CALL_STANDARD)) {
+    if (!e.signature.block) continue;
+    FunctionBlock block{e.info.name, e.info.number, static_cast<uint8_t>(e.signature.inputs.size()),
+                        static_cast<uint8_t>(e.signature.outputs.size()), {}};
+    for (const auto *list : {&e.signature.inputs, &e.signature.outputs, &e.signature.state}) {
+      const bool state = list == &e.signature.state;
+      for (const SignatureItem &item : *list) {
+        const bool dint = item.type == VM_TYPE_DINT;
+        double init = 0;
+        if (state && item.name == "UPPER") init = dint ? 2147483647.0 : 32767.0;
+        if (state && item.name == "LOWER") init = dint ? -2147483648.0 : -32768.0;
+        block.cells.push_back({(state ? " " : "") + item.name, item.type, init});
+      }
+    }
+    // A second variant of a name (the DINT counters) is named after the
+    // type of its first cell that differs from the first variant's.
+    for (const FunctionBlock &earlier : out)
+      if (earlier.name == block.name && earlier.cells.size() == block.cells.size()) {
+        for (size_t k = 0; k < block.cells.size(); ++k)
+          if (block.cells[k].type != earlier.cells[k].type) {
+            block.name += std::string("_") + typeText(block.cells[k].type);
+            break;
+          }
+        break;
+      }
+    out.push_back(std::move(block));
+  }
   return out;
 }
 
@@ -66,18 +104,11 @@ std::vector<FunctionBlock> makeBlocks() {
 // to several numbers (GasFlowrate: 6105 short, 6106 full result) calls the
 // first of them.
 std::vector<HostFunction> makeHost() {
-  std::vector<HostFunction> h;
-  VmFunctionInfo f;
-  for (int32_t i = 0; VmGetLibraryFunction(VM_CALL_HOST, i, &f) == 1; ++i) {
-    Signature signature;
-    if (!signatureOf(f, signature) || signature.block) continue;
-    if (!h.empty() && std::string_view(h.back().name) == f.name) continue;
-    HostFunction function{f.name, f.number, {}, {}};
-    for (const SignatureItem &item : signature.inputs) function.inputs.push_back(item.type);
-    for (const SignatureItem &item : signature.outputs) function.outputs.push_back(item.type);
-    h.push_back(std::move(function));
-  }
-  return h;
+  std::vector<HostFunction> out;
+  for (const Entry &e : entries(VM_CALL_HOST))
+    if (!e.signature.block && (out.empty() || std::string_view(out.back().name) != e.info.name))
+      out.push_back(fixedFunction(e));
+  return out;
 }
 
 bool sameName(const char *name, std::string_view upper) {
@@ -89,20 +120,18 @@ bool sameName(const char *name, std::string_view upper) {
 
 }  // namespace
 
-int32_t standardNumber(const StandardFunction &f, uint8_t type) {
-  // Offsets in the type order BOOL, INT, DINT, REAL, LREAL, TIME, DT, indexed by type code.
-  static const int8_t offset[] = {-1, 0, 2, 4, 1, 3, 5, 6};
-  return type < 8 && offset[type] >= 0 ? f.first + offset[type] : -1;
-}
+int32_t standardNumber(const StandardFunction &f, uint8_t type) { return type < 8 ? f.numbers[type] : -1; }
 
 const StandardFunction *findStandardFunction(std::string_view upperName) {
-  for (const StandardFunction &f : kStandard)
+  static const std::vector<StandardFunction> functions = makeStandard();
+  for (const StandardFunction &f : functions)
     if (sameName(f.name, upperName)) return &f;
   return nullptr;
 }
 
 const RangeFunction *findRangeFunction(std::string_view upperName) {
-  for (const RangeFunction &f : kRange)
+  static const std::vector<FixedFunction> functions = makeRange();
+  for (const FixedFunction &f : functions)
     if (sameName(f.name, upperName)) return &f;
   return nullptr;
 }
@@ -114,7 +143,7 @@ const std::vector<FunctionBlock> &functionBlocks() {
 
 const FunctionBlock *findFunctionBlock(std::string_view upperName) {
   for (const FunctionBlock &b : functionBlocks())
-    if (sameName(b.name, upperName)) return &b;
+    if (sameName(b.name.c_str(), upperName)) return &b;
   return nullptr;
 }
 

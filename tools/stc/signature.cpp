@@ -47,7 +47,10 @@ bool parseList(std::string_view text, uint8_t valueType, std::vector<SignatureIt
       parsed.name = std::string(item.substr(0, colon));
       item.remove_prefix(colon + 1);
     }
-    if (item == "ANY") parsed.type = valueType;
+    if (item == "ANY") {
+      parsed.type = valueType;
+      parsed.any = true;
+    }
     for (const TypeName &t : kTypes)
       if (item == t.name) parsed.type = t.type;
     if (parsed.type == 0) return false;

@@ -15,6 +15,7 @@ struct SignatureItem {
   std::string name;     // "" when the table gives none
   uint8_t type = 0;     // value type code
   bool repeats = false; // the last input of a variable count: repeated up to the most inputs
+  bool any = false;     // written ANY: the type of the row's variant
 };
 
 struct Signature {
