@@ -23,7 +23,22 @@ typedef struct VmFunctionInfo {
   uint8_t valueType;   /* a typed family's variant (SEL, MAX, MIN, LIMIT, MUX): the VM_TYPE_* of its
                           values and result; 0 for the other functions */
   uint8_t reserved[2];
+  const char *signature; /* the types of the inputs and outputs, see below (static text) */
 } VmFunctionInfo;
+
+/* A signature lists the inputs, "->", the outputs and, for a function block,
+ * ";" and its state cells, all in frame order, items separated by ", ":
+ *
+ *   "DINT, LREAL -> BOOL"                         SetPointValue
+ *   "K:DINT, IN:ANY... -> OUT:ANY"                MUX
+ *   "CLK:BOOL -> Q:BOOL; M:BOOL"                  R_TRIG
+ *   "S1:BOOL, R:BOOL -> Q1:BOOL;"                 SR: a block without state cells
+ *
+ * An item is [COUNT "*"] [NAME ":"] TYPE ["..."]: TYPE is BOOL, INT, DINT,
+ * REAL, LREAL, TIME or DT, or ANY for the row's valueType; "N*T" stands for
+ * N items of type T; "..." after the last input means it repeats up to
+ * maxInputs (at least minInputs in all). A signature with ";" is a function
+ * block's, whose cells are the inputs, the outputs and the state cells. */
 
 /* Row `index` (0, 1, ...) of the table of call class `callClass` (0x100 or
  * 0x800), in number order: 1 with *info filled; 0 past the last row; -1 with

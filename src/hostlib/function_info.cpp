@@ -16,6 +16,6 @@ SICVM_API int32_t VmGetLibraryFunction(int32_t callClass, int32_t index, VmFunct
   if (static_cast<size_t>(index) >= table.size()) return 0;
   const sicvm::lib::Row &row = table[static_cast<size_t>(index)];
   *info = VmFunctionInfo{row.number, row.name, row.minInputs, row.maxInputs, row.outputs, row.cells,
-                         static_cast<uint8_t>(row.run != nullptr || row.handOn != nullptr), row.valueType, {}};
+                         static_cast<uint8_t>(row.run != nullptr || row.handOn != nullptr), row.valueType, {}, row.signature};
   return 1;
 }

@@ -93,6 +93,9 @@ struct Row {
   // The value type (VM_TYPE_*) of a typed family's variant (SEL of DINT, ...):
   // the type of its values and its result; 0 for the other functions.
   uint8_t valueType = 0;
+  // The types of the inputs and outputs, and a block's cell layout, in the
+  // text VmFunctionInfo.signature documents ("DINT, LREAL -> BOOL").
+  const char *signature = nullptr;
 };
 
 // The dispatcher of a library over its table (sorted by number):

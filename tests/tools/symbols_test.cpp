@@ -99,3 +99,32 @@ TEST(SymbolFile, NamesFromTheSourceReachListDisasmAndRun) {
       << stale.out;
   EXPECT_EQ(stale.out.find("level"), std::string::npos);
 }
+
+TEST(SymbolFile, NamesOfAStructuredTextProgramReachListAndRun) {
+  const std::string source = temp("named_st.st"), image = temp("named_st.sic"), symbols = temp("named_st.sym"),
+                    points = temp("named_st.csv");
+  write(source,
+        "PROGRAM TANKS\nVAR\n  level AT %PV1001 : LREAL;\n  count : DINT;\n  history : ARRAY [1..3] OF DINT;\n"
+        "  delay : TON;\nEND_VAR\n"
+        "count := count + 1;\nhistory[1] := count;\ndelay(IN := level > 2.0, PT := T#5s);\nEND_PROGRAM\n");
+  write(points, "index,id,type,mode,value,status,name\n1,1001,LREAL,0,2.5,0,TANK.LEVEL\n");
+  Result build = tool("build " + source);
+  ASSERT_EQ(build.status, 0) << build.out;
+  ASSERT_TRUE(exists(symbols));
+
+  Result list = tool("list " + image);
+  EXPECT_EQ(list.status, 0);
+  for (const char *want : {"  level", "  count", "array 00000 history  DINT", "data segment 1 blocks",
+                           "  delay_IN", "  delay_ET", "  delay_ACCUMULATOR", "; count, count"})
+    EXPECT_NE(list.out.find(want), std::string::npos) << want << "\n" << list.out;
+
+  Result run = tool("run " + image + " --points " + points + " --cycles 1 --period 0 --nvram none --watch");
+  EXPECT_EQ(run.status, 0) << run.out;
+  for (const char *want : {" level", "TANK.LEVEL", " count          DINT#0", "history[0]", "blocks.delay_IN"})
+    EXPECT_NE(run.out.find(want), std::string::npos) << want << "\n" << run.out;
+
+  // A program whose image would be overwritten by its own symbol file is refused.
+  Result refused = tool("build " + source + " -o " + temp("named_st.sym"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find("overwritten by its own symbol file"), std::string::npos) << refused.out;
+}

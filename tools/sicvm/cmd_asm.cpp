@@ -61,10 +61,8 @@ int asmCommand(const std::vector<std::string> &args) {
   std::string output = options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "asm");
-  const std::string symbolPath = withExtension(output, ".sym");
-  if (symbolPath == output) error = "the image " + output + " would be overwritten by its own symbol file; name it .sic";
-  if (!error.empty() || !checkSourceText(sourcePath, text, error) ||
-      !checkNotInput(sourcePath, output, "source", error) || !checkNotInput(sourcePath, symbolPath, "source", error)) {
+  std::string symbolPath;
+  if (!checkSourceText(sourcePath, text, error) || !checkImageOutputs(sourcePath, output, "source", symbolPath, error)) {
     std::fprintf(stderr, "sicvm asm: %s\n", error.c_str());
     return kExitUsage;
   }

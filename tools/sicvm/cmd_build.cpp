@@ -7,6 +7,7 @@
 #include "image_file.h"
 #include "options.h"
 #include "stc/compiler.h"
+#include "symbols/symbols.h"
 
 namespace sicvm::tool {
 
@@ -18,7 +19,8 @@ int buildCommand(const std::vector<std::string> &args) {
     std::printf(
         "usage: sicvm build PROGRAM.st [-o IMAGE]\n\n"
         "Compiles a Structured Text program (see README.md, \"Writing programs in\n"
-        "Structured Text\") into a SIC image.\n\n"
+        "Structured Text\") into a SIC image, and writes the program's names into a\n"
+        "symbol file: IMAGE with the extension .sym. list, disasm and run show them.\n\n"
         "  -o, --output IMAGE  the image file to write (default: PROGRAM with the\n"
         "                      extension .sic)\n\n"
         "Errors and warnings are reported as FILE:LINE:COLUMN: error: TEXT with the\n"
@@ -34,7 +36,8 @@ int buildCommand(const std::vector<std::string> &args) {
       options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "build");
-  if (!checkNotInput(sourcePath, output, "program", error)) return usageError(error, "build");
+  std::string symbolPath;
+  if (!checkImageOutputs(sourcePath, output, "program", symbolPath, error)) return usageError(error, "build");
   stc::Compilation result =
       stc::compile(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()), sourcePath);
   for (const std::string &d : result.rendered) std::fprintf(stderr, "%s\n", d.c_str());
@@ -43,7 +46,10 @@ int buildCommand(const std::vector<std::string> &args) {
                  output.c_str());
     return kExitUsage;
   }
-  if (!writeFile(output, result.image.data(), result.image.size(), error)) return usageError(error, "build");
+  std::string symbolText = symbols::writeSymbols(result.symbolTable);
+  if (!writeFile(output, result.image.data(), result.image.size(), error) ||
+      !writeFile(symbolPath, symbolText.data(), symbolText.size(), error))
+    return usageError(error, "build");
   return kExitOk;
 }
 

@@ -14,6 +14,7 @@
 #include "interp/command_table.h"
 #include "sicvm/library.h"
 #include "sicvm/vm.h"
+#include "stc/signature.h"
 #include "text/listing.h"
 
 namespace sicvm::tool {
@@ -161,9 +162,36 @@ void printCommands(bool markdown) {
   }
 }
 
-std::string inputsText(const VmFunctionInfo &f) {
-  return f.minInputs == f.maxInputs ? std::to_string(f.minInputs)
-                                    : std::to_string(f.minInputs) + ".." + std::to_string(f.maxInputs);
+// One item as "NAME TYPE" or "TYPE"; a run of unnamed items of one type as "N x TYPE".
+std::string itemsText(const std::vector<stc::SignatureItem> &items, const VmFunctionInfo &f) {
+  std::string text;
+  for (size_t k = 0; k < items.size();) {
+    size_t run = 1;
+    while (items[k].name.empty() && k + run < items.size() && items[k + run].name.empty() &&
+           items[k + run].type == items[k].type && !items[k + run].repeats)
+      ++run;
+    if (!text.empty()) text += ", ";
+    if (run > 1) text += std::to_string(run) + " x ";
+    if (!items[k].name.empty()) text += items[k].name + " ";
+    text += stc::typeText(items[k].type);
+    if (items[k].repeats)
+      text += " repeated (" + std::to_string(f.minInputs) + " to " + std::to_string(f.maxInputs) + " inputs in all)";
+    k += run;
+  }
+  return text.empty() ? "none" : text;
+}
+
+// A function block's frame: "0 IN BOOL, 1 PT TIME, ..."; "" for a function.
+std::string cellsText(const stc::Signature &sig) {
+  if (!sig.block) return "";
+  std::string text;
+  size_t k = 0;
+  for (const auto *list : {&sig.inputs, &sig.outputs, &sig.state})
+    for (const stc::SignatureItem &item : *list) {
+      text += (k ? ", " : "") + std::to_string(k) + " " + item.name + " " + stc::typeText(item.type);
+      ++k;
+    }
+  return text;
 }
 
 void printFunctions(bool markdown) {
@@ -174,22 +202,27 @@ void printFunctions(bool markdown) {
                    {VM_CALL_HOST, "host library (call class 0x800)", "@vellib"}};
   for (const Library &library : libraries) {
     if (markdown)
-      std::printf("\n### The %s\n\n| call | name | value type | inputs | outputs | state cells | executes |\n|---|---|---|---|---|---|---|\n",
+      std::printf("\n### The %s\n\n| call | name | inputs | outputs | cells of a function block | executes |\n"
+                  "|---|---|---|---|---|---|\n",
                   library.title);
     else
-      std::printf("\n%s\n%-14s %-20s %-6s %-7s %-8s %-12s %s\n", library.title, "call", "name", "type", "inputs",
-                  "outputs", "state cells", "executes");
+      std::printf("\n%s\n", library.title);
     VmFunctionInfo f;
     for (int32_t i = 0; VmGetLibraryFunction(library.callClass, i, &f) == 1; ++i) {
-      const int state = f.cells > f.minInputs + f.outputs ? f.cells - f.minInputs - f.outputs : 0;
+      stc::Signature sig;
+      const bool known = stc::signatureOf(f, sig);
       std::string call = std::string(library.prefix) + "." + std::to_string(f.number);
-      std::string type = f.valueType ? assembly::typeName(f.valueType) : "-";
-      if (markdown)
-        std::printf("| `%s` | %s | %s | %s | %u | %d | %s |\n", call.c_str(), f.name, type.c_str(), inputsText(f).c_str(),
-                    f.outputs, state, f.available ? "yes" : "no");
-      else
-        std::printf("%-14s %-20s %-6s %-7s %-8u %-12d %s\n", call.c_str(), f.name, type.c_str(), inputsText(f).c_str(),
-                    f.outputs, state, f.available ? "yes" : "no (the verifier knows it)");
+      std::string inputs = known ? itemsText(sig.inputs, f) : std::to_string(f.minInputs) + " inputs";
+      std::string outputs = known ? itemsText(sig.outputs, f) : std::to_string(f.outputs) + " outputs";
+      std::string cells = known ? cellsText(sig) : "";
+      if (markdown) {
+        std::printf("| `%s` | %s | %s | %s | %s | %s |\n", call.c_str(), f.name, inputs.c_str(), outputs.c_str(),
+                    cells.c_str(), f.available ? "yes" : "no");
+      } else {
+        std::printf("%-14s %-18s %s -> %s%s\n", call.c_str(), f.name, inputs.c_str(), outputs.c_str(),
+                    f.available ? "" : "  (the verifier knows it; this build does not execute it)");
+        if (!cells.empty()) std::printf("%-33s cells: %s\n", "", cells.c_str());
+      }
     }
   }
 }
@@ -203,10 +236,9 @@ int helpCommand(const std::vector<std::string> &args) {
                 "types the command works on) and meaning.\n\n");
     printCommands(false);
   } else if (topic == "functions") {
-    std::printf("Library functions: the call target, name, the value type of a typed family's\n"
-                "variant (its values and result), input and output counts, and for function\n"
-                "blocks the state cells that follow the outputs in the call frame (call type 2\n"
-                "takes them from the local segment from 'first' on).\n");
+    std::printf("Library functions: the call target, name, inputs -> outputs with their types,\n"
+                "and for a function block its cells in frame order: the inputs, the outputs and\n"
+                "the state cells (call type 2 takes them from the local segment from 'first' on).\n");
     printFunctions(false);
   } else if (topic == "reference") {
     std::printf("# sicvm reference\n\n"
@@ -218,14 +250,16 @@ int helpCommand(const std::vector<std::string> &args) {
     printCommands(true);
     std::printf("\n## Library functions\n\n"
                 "Inputs come first in a call frame, then the outputs, then a function block's\n"
-                "state cells (with call type 2 the cells of the local segment from `first` on).\n");
+                "state cells (with call type 2 the cells of the local segment from `first` on).\n"
+                "The variants of a typed family (SEL, MAX, MIN, LIMIT, MUX) differ in the type\n"
+                "of their values.\n");
     printFunctions(true);
   } else {
     std::fprintf(topic.empty() && !args.empty() && (args[0] == "--help" || args[0] == "-h") ? stdout : stderr,
                  "usage: sicvm help commands | functions | reference\n\n"
                  "  commands    every command: code, mnemonic, operands with types, meaning\n"
                  "  functions   every standard and host library function: number, name,\n"
-                 "              inputs, outputs and state cells\n"
+                 "              inputs and outputs with their types, a block's cells\n"
                  "  reference   both as Markdown (docs/reference.md)\n");
     return !args.empty() && (args[0] == "--help" || args[0] == "-h") ? kExitOk : kExitUsage;
   }

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "options.h"
+
 namespace sicvm::tool {
 
 bool readFile(const std::string &path, std::vector<uint8_t> &bytes, std::string &error) {
@@ -102,6 +104,16 @@ bool checkNotInput(const std::string &input, const std::string &output, const ch
   if (!sameFile(input, output)) return true;
   error = "the output " + output + " is the " + what + " " + input + " itself; nothing was written (choose another output file)";
   return false;
+}
+
+bool checkImageOutputs(const std::string &input, const std::string &image, const char *what, std::string &symbolPath,
+                       std::string &error) {
+  symbolPath = withExtension(image, ".sym");
+  if (symbolPath == image) {
+    error = "the image " + image + " would be overwritten by its own symbol file; name it .sic";
+    return false;
+  }
+  return checkNotInput(input, image, what, error) && checkNotInput(input, symbolPath, what, error);
 }
 
 }  // namespace sicvm::tool

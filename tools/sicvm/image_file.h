@@ -24,4 +24,10 @@ bool sameFile(const std::string &a, const std::string &b);
 // the same file. `what` names the input in the message ("source", "image").
 bool checkNotInput(const std::string &input, const std::string &output, const char *what, std::string &error);
 
+// The symbol file written beside `image` (IMAGE with the extension .sym) by
+// a command that reads `input`: false with a message when the image itself
+// ends in .sym or either output is the input.
+bool checkImageOutputs(const std::string &input, const std::string &image, const char *what, std::string &symbolPath,
+                       std::string &error);
+
 }  // namespace sicvm::tool

@@ -178,11 +178,35 @@ class Compiler {
           out.symbols.push_back({v.name, 0, v.number, v.type, v.array});
         }
       }
+      out.symbolTable = symbolTable(out.image);
     }
     return out;
   }
 
  private:
+  symbols::SymbolTable symbolTable(const std::vector<uint8_t> &image) const {
+    symbols::SymbolTable table;
+    table.imageSize = static_cast<uint32_t>(image.size());
+    table.imageHash = symbols::imageHash(image.data(), image.size());
+    for (const auto &[key, v] : vars_) {
+      if (v.constant || !symbols::validName(v.name)) continue;
+      if (v.block) {
+        table.segments[1] = "blocks";
+        for (size_t k = 0; k < v.block->cells.size(); ++k) {
+          std::string cell = v.block->cells[k].name;
+          if (cell[0] == ' ') cell.erase(0, 1);  // a state cell: named after its role
+          std::string name = v.name + "_" + cell;
+          if (symbols::validName(name)) table.vars[{1, v.number + static_cast<uint32_t>(k)}] = name;
+        }
+      } else if (v.array) {
+        table.arrays[v.number] = v.name;
+      } else {
+        table.vars[{0, v.number}] = v.name;
+      }
+    }
+    return table;
+  }
+
   // ---------------------------------------------------------------- declarations
 
   void declare(Program &p) {
@@ -803,10 +827,10 @@ class Compiler {
     } else if (const RangeFunction *f = findRangeFunction(name)) {
       plan.kind = CallPlan::RANGE;
       plan.number = f->number;
-      plan.inputs = {DINT, DINT, DINT};
-      plan.outputs = {DINT};
+      plan.inputs = f->inputs;
+      plan.outputs = f->outputs;
       if (checkArgs(e, plan.inputs) == kError) return kError;
-      result = DINT;
+      result = plan.outputs.empty() ? kVoid : plan.outputs[0];
     } else if (const HostFunction *f = findHostFunction(name)) {
       plan.kind = CallPlan::HOST;
       plan.number = f->number;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "stc/diagnostics.h"
+#include "symbols/symbols.h"
 
 namespace sicvm::stc {
 
@@ -38,6 +39,11 @@ struct Compilation {
   std::vector<Diagnostic> diagnostics;  // errors and warnings in source order
   std::vector<std::string> rendered;    // each diagnostic with its source line and caret
   std::vector<Symbol> symbols;
+  // The same names as a symbol file's table for `image`: the vars of
+  // segment 0 and the arrays under their declared names, and each cell of a
+  // function block instance as INSTANCE_CELL ("pump_timer_ET", state cells
+  // too) in data segment 1, named "blocks".
+  symbols::SymbolTable symbolTable;
   size_t errors = 0;
   size_t statements = 0;  // statements compiled
   bool ok() const { return errors == 0 && !image.empty(); }
