@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "hostrt/sys.h"
+#include "interp/call.h"
 #include "interp/fast_ops.h"
 #include "sicvm/vm.h"
 
@@ -87,6 +88,24 @@ bool decodeOperand(const RunContext &ctx, const VmCommand &cmd, unsigned w, bool
   return true;
 }
 
+// set_ds from the global segment (x: the cell of its var 0, y: the offset),
+// a call inside the code (its target) and ret; false for the other forms.
+bool decodeSubroutine(const RunContext &ctx, const VmCommand &cmd, uint32_t code, FastEntry &e) {
+  if (code == op("set_ds")) {
+    const VmCell *var0 = cmd.src1.v.w[0] == 0 ? ctx.varCell(0, 0) : nullptr;
+    if (var0 == nullptr) return false;
+    e.x = ctx.image.offsetOf(var0);
+    e.y = cmd.src2.v.w[0];
+    return true;
+  }
+  if (code == op("call")) {
+    const uint32_t callClass = cmd.src1.v.w[1] & call::kClassMask;
+    e.target = cmd.src1.v.w[0];
+    return (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) && e.target < ctx.commandCount;
+  }
+  return true;  // ret
+}
+
 // The entry of command i, without its handler; false when the step loop
 // must run it.
 bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e) {
@@ -94,6 +113,7 @@ bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e) {
   if (static_cast<int32_t>(cmd.code) < 0) return false;
   const uint32_t code = cmd.code & 0xFFFFu;
   if (code >= VM_COMMAND_CODES || !kUses[code].handled) return false;
+  if (code == op("set_ds") || code == op("call") || code == op("ret")) return decodeSubroutine(ctx, cmd, code, e);
   const fast::Use use = kUses[code];
   if (use.x && !decodeOperand(ctx, cmd, 0, false, e.x, e.local)) return false;
   if (use.y && !decodeOperand(ctx, cmd, 1, false, e.y, e.local)) return false;

@@ -48,7 +48,7 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
   int64_t left = budget;
 
   VmMachine *const machine = ctx->machine;
-  fast::Regs r{ctx->base, nullptr, 0, machine->compareFlags};
+  fast::Regs r{ctx->base, nullptr, 0, machine->compareFlags, 0, decoded};
   const uint32_t localLocation = ctx->segment[1].location;
   const uint32_t localNo = machine->localSegmentNo;
   if (localLocation != 0 && localNo < decoded->segmentLocation.size() &&
@@ -66,7 +66,7 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
   do {                                                           \
     const fast::Go g = (go);                                     \
     if (__builtin_expect(g == fast::Go::kSlow, 0)) goto L_slow;  \
-    e = g == fast::Go::kJump ? entries + e->target : e + 1;      \
+    e = g == fast::Go::kJump ? entries + r.target : e + 1;       \
     if (__builtin_expect(--left == 0, 0)) goto L_done;           \
     goto *e->handler;                                            \
   } while (0)

@@ -29,7 +29,10 @@ struct Use {
 template <uint16_t Code>
 constexpr Use useOf() {
   constexpr Family family = kCommands[Code].family;
-  if constexpr (mayRaiseMath(Code)) return {};
+  // set_ds (global var 0 and the offset), calls inside the code and ret are
+  // decoded by decodeSubroutine (decoded.cpp).
+  if constexpr (Code == op("set_ds") || Code == op("call") || Code == op("ret")) return {true, false, false, false, 0};
+  else if constexpr (mayRaiseMath(Code)) return {};
   else if constexpr (family == Family::ARITH) return {true, true, !arith::kUnary<Code>, true, 0};
   else if constexpr (family == Family::BITS) return {true, true, !bits::kUnary<Code>, true, 0};
   else if constexpr (family == Family::COMPARE) return {true, true, true, false, 0};
@@ -52,6 +55,16 @@ struct Regs {
   const uint32_t *localCells;  // cell offsets of the local segment's vars
   uint32_t localVars;          // how many of them; 0 without a local segment
   uint32_t flags;              // compareFlags
+  uint32_t target;             // where kJump goes
+  const DecodedCode *decoded;
+
+  // Makes data segment `number` the local one, in the machine (as the step
+  // loop does) and here.
+  void setLocal(RunContext &ctx, uint32_t number) {
+    ctx.setLocal(number, decoded->segmentLocation[number]);
+    localCells = decoded->cells.data() + decoded->segmentFirst[number];
+    localVars = number == 0 ? 0 : decoded->segmentVars[number];
+  }
 };
 
 // The cell of an operand: an offset, or (Mixed, bit set) a local var number.
@@ -68,7 +81,7 @@ template <bool Mixed, uint8_t Bit>
 
 // Runs `Code` from entry e; kSlow for a code without a handler here.
 template <uint16_t Code, bool Mixed>
-[[gnu::always_inline]] inline Go exec(Regs &r, const FastEntry *e, const RunContext &ctx) {
+[[gnu::always_inline]] inline Go exec(Regs &r, const FastEntry *e, RunContext &ctx) {
   constexpr Use use = useOf<Code>();
   constexpr Family family = kCommands[Code].family;
   if constexpr (!use.handled) {
@@ -99,11 +112,47 @@ template <uint16_t Code, bool Mixed>
   } else if constexpr (Code >= op("test_eq") && Code <= op("test_ge")) {
     putBool(d, control::condition<Code>(r.flags));
   } else if constexpr (Code == op("jmp")) {
+    r.target = e->target;
     return Go::kJump;
   } else if constexpr (Code >= op("jmp_eq") && Code <= op("jmp_ge")) {
+    r.target = e->target;
     return control::condition<Code>(r.flags) ? Go::kJump : Go::kNext;
   } else if constexpr (Code == op("if_eq") || Code == op("if_ne")) {
+    r.target = e->target;
     return (getBool(x) != 0) == (Code == op("if_eq")) ? Go::kJump : Go::kNext;
+  } else if constexpr (Code == op("set_ds")) {
+    // From the global segment (e->x: its var 0's cell) to a data segment
+    // other than 0 that exists, with room on the call stack; anything else
+    // (and its errors) in the step loop.
+    VmMachine &m = *ctx.machine;
+    const uint32_t number = reinterpret_cast<const VmCell *>(r.base + e->x)->v.u32 + e->y;
+    if (m.callDepth + 1 > ctx.callStackSize || number == 0 || number >= r.decoded->segmentLocation.size() ||
+        r.decoded->segmentLocation[number] == 0)
+      return Go::kSlow;
+    ctx.callStack[m.callDepth].savedSegmentNo = m.localSegmentNo;
+    ++m.callDepth;
+    r.setLocal(ctx, number);
+  } else if constexpr (Code == op("call")) {
+    // Inside the code, to a target checked when decoded, with a frame open.
+    VmMachine &m = *ctx.machine;
+    if (m.callDepth == 0) return Go::kSlow;
+    ctx.callStack[m.callDepth - 1].returnAddress = uint32_t(e - r.decoded->entries.data()) + 1;
+    r.target = e->target;
+    return Go::kJump;
+  } else if constexpr (Code == op("ret")) {
+    // Out of a frame whose return address and saved segment are usable;
+    // the outermost ret (the end of the cycle) in the step loop.
+    VmMachine &m = *ctx.machine;
+    if (m.callDepth == 0) return Go::kSlow;
+    const VmCallEntry &frame = ctx.callStack[m.callDepth - 1];
+    const uint32_t address = frame.returnAddress, saved = frame.savedSegmentNo;
+    if (address >= r.decoded->commandCount || saved >= r.decoded->segmentLocation.size() ||
+        (saved != 0 && r.decoded->segmentLocation[saved] == 0))
+      return Go::kSlow;
+    --m.callDepth;
+    r.setLocal(ctx, saved);
+    r.target = address;
+    return Go::kJump;
   }
   return Go::kNext;
   }
