@@ -94,7 +94,11 @@ class ProgramMaker {
     }
     for (int a = 0; a < 2; ++a) b.array(build::Array{VM_TYPE_DINT, 1, 1 + in_.below(4), 1, {}, 0});
     count_ = 4 + in_.below(40);
-    for (uint32_t i = 0; i < count_; ++i) command(b);
+    if (in_.percent(50)) {
+      structured(b);
+    } else {
+      for (uint32_t i = 0; i < count_; ++i) command(b);
+    }
     return b;
   }
 
@@ -145,9 +149,13 @@ class ProgramMaker {
       else b.command(code, num(target()));
     } else if (r < 84) {  // subroutines: set_ds, a call inside the code, ret
       const uint32_t k = in_.below(10);
+      auto call = [&] {
+        b.command(op("call"), Operand::words(VM_KIND_CONST, in_.percent(95) ? in_.below(count_) + 1 : in_.word(),
+                                             VM_CALL_CODE | 1));
+      };
       if (k < 4) b.command(op("set_ds"), num(in_.percent(90) ? 0 : 1), num(in_.below(4)));
-      else if (k < 7) b.command(op("call"), Operand::words(VM_KIND_CONST, in_.percent(95) ? in_.below(count_) + 1 : in_.word(), VM_CALL_CODE | 1));
-      else b.command(op("ret"));
+      if (k < 2 || (k >= 4 && k < 6)) call();  // usually right after its set_ds
+      if (k >= 6) b.command(op("ret"));
     } else if (r < 96) {  // other commands of the step loop
       const uint32_t k = in_.below(8);
       if (k == 0) b.command(op("push_const"), build::c(valueOf(in_, VM_TYPE_DINT)));
@@ -164,6 +172,31 @@ class ProgramMaker {
       b.command(op("ret"));
     }
   }
+  // A main part and three subroutines, each a run of commands in which
+  // set_ds + call pairs call the subroutines (nested, and now and then
+  // recursive until the call stack overflows), each ending with ret.
+  void structured(build::ImageBuilder &b) {
+    using build::num;
+    std::vector<uint32_t> starts(4, 0), lengths(4);
+    for (uint32_t &n : lengths) n = 3 + in_.below(8);
+    for (size_t p = 1; p < 4; ++p) starts[p] = starts[p - 1] + lengths[p - 1] + 1;
+    count_ = starts[3] + lengths[3] + 1;
+    for (size_t p = 0; p < 4; ++p) {
+      for (uint32_t i = 0; i < lengths[p]; ++i) {
+        const uint32_t r = in_.below(10);
+        if (r < 3 && i + 1 < lengths[p]) {
+          b.command(op("set_ds"), num(0), num(1 + in_.below(in_.percent(95) ? 2 : 4)));
+          const size_t callee = 1 + in_.below(3);
+          b.command(op("call"), build::Operand::words(VM_KIND_CONST, starts[callee], VM_CALL_CODE | 1));
+          ++i;
+        } else {
+          command(b);
+        }
+      }
+      b.command(op("ret"));
+    }
+  }
+
   static std::vector<uint16_t> computingCodes() {
     std::vector<uint16_t> codes;
     for (const CommandInfo &info : kCommands) {
