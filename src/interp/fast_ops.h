@@ -60,8 +60,8 @@ struct Regs {
 
   // Makes data segment `number` the local one, in the machine (as the step
   // loop does) and here.
-  void setLocal(RunContext &ctx, uint32_t number) {
-    ctx.setLocal(number, decoded->segmentLocation[number]);
+  [[gnu::always_inline]] void setLocal(RunContext &ctx, uint32_t number) {
+    ctx.setLocal(number, decoded->segmentLocation[number], decoded->segmentSlot[number]);
     localCells = decoded->cells.data() + decoded->segmentFirst[number];
     localVars = number == 0 ? 0 : decoded->segmentVars[number];
   }

@@ -166,6 +166,12 @@ class RunContext {
   }
   // Makes data segment `number` (0 = none) the local segment.
   void setLocal(uint32_t number, uint32_t location) noexcept;
+  // The same with the slot for the location already known (slotFor, none for number 0).
+  void setLocal(uint32_t number, uint32_t location, SegmentSlot slot) noexcept {
+    machine->localSegmentNo = number;
+    machine->localSegment = number == 0 ? 0 : location;
+    segment[1] = slot;
+  }
   // The slot for a segment location (capacity 0 when it is unusable).
   SegmentSlot slotFor(uint32_t location) const noexcept;
 
