@@ -160,7 +160,7 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
   for (uint32_t k = 0; k < ctx.segmentCount; ++k) {
     const uint32_t location = image.segmentLocation(k);
     form->segmentLocation.push_back(location);
-    form->segmentSlot.push_back(ctx.slotFor(k == 0 ? 0 : location));
+    form->segmentSlot.push_back(ctx.slotFor(location));
     form->segmentFirst.push_back(uint32_t(form->cells.size()));
     uint32_t vars = 0;
     if (location != 0) {

@@ -62,7 +62,7 @@ struct DecodedCode {
   // Per data segment: its location (0 when unusable) and its run of cell
   // offsets in `cells` (as many vars, from var 0, as have a usable cell).
   std::vector<uint32_t> segmentLocation;
-  std::vector<SegmentSlot> segmentSlot;  // the local slot for each (none for segment 0)
+  std::vector<SegmentSlot> segmentSlot;  // the local slot for each
   std::vector<uint32_t> segmentFirst;
   std::vector<uint32_t> segmentVars;
   std::vector<uint32_t> cells;

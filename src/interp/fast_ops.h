@@ -59,11 +59,16 @@ struct Regs {
   const DecodedCode *decoded;
 
   // Makes data segment `number` the local one, in the machine (as the step
-  // loop does) and here.
+  // loop does) and here; number 0 leaves none (a ret to a frame without one).
   [[gnu::always_inline]] void setLocal(RunContext &ctx, uint32_t number) {
+    if (number == 0) {
+      ctx.setLocal(0, 0, SegmentSlot{});
+      localVars = 0;
+      return;
+    }
     ctx.setLocal(number, decoded->segmentLocation[number], decoded->segmentSlot[number]);
     localCells = decoded->cells.data() + decoded->segmentFirst[number];
-    localVars = number == 0 ? 0 : decoded->segmentVars[number];
+    localVars = decoded->segmentVars[number];
   }
 };
 

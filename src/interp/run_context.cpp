@@ -48,7 +48,7 @@ SegmentSlot RunContext::slotFor(uint32_t location) const noexcept {
 }
 
 void RunContext::setLocal(uint32_t number, uint32_t location) noexcept {
-  setLocal(number, location, slotFor(number == 0 ? 0 : location));
+  setLocal(number, location, slotFor(location));
 }
 
 void RunContext::invalidVar(uint32_t s, uint32_t n) const noexcept {
