@@ -268,6 +268,11 @@ std::shared_ptr<const DecodedCode> decodedFor(const RunContext &ctx) noexcept {
   return form;
 }
 
+bool runsDecoded(VmMachine *machine) noexcept {
+  RunContext ctx;
+  return ctx.open(Image::of(machine)) && decodedFor(ctx) != nullptr;
+}
+
 }  // namespace sicvm::interp
 
 extern "C" SICVM_API int32_t VmReleaseMachine(VmMachine *machine) {

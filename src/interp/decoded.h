@@ -90,6 +90,8 @@ bool forgetMachine(const VmMachine *machine) noexcept;
 // The form to run `ctx` with, or null when there is none or it no longer
 // describes the machine.
 std::shared_ptr<const DecodedCode> decodedFor(const RunContext &ctx) noexcept;
+// Whether a run of `machine` would use a decoded form now.
+bool runsDecoded(VmMachine *machine) noexcept;
 
 // Runs commands of the decoded form from ctx.pc until one needs the step
 // loop (or the command limit is reached); writes pc, commandsRun and
