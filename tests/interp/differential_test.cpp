@@ -1,6 +1,7 @@
 // The decoded form against the step loop on random programs (see
 // fuzz/differential.h). SICVM_DIFFERENTIAL_SECONDS=N runs for N seconds
-// instead of a fixed number of programs, reporting progress every minute.
+// instead of a fixed number of programs, reporting progress every minute;
+// SICVM_DIFFERENTIAL_CHOICES=HEX runs the one program a failure printed.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +17,12 @@ TEST(Differential, RandomProgramsAgreeWithTheStepLoop) {
   const char *off = std::getenv("SICVM_DECODE");
   if (off != nullptr && (std::string(off) == "0" || std::string(off) == "off"))
     GTEST_SKIP() << "the decoded form is off: both sides would run the step loop";
+  if (const char *hex = std::getenv("SICVM_DIFFERENTIAL_CHOICES")) {
+    std::vector<uint8_t> choices;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) choices.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    EXPECT_EQ(sicvm::differential::compare(choices.data(), choices.size()), "");
+    return;
+  }
   const char *seconds = std::getenv("SICVM_DIFFERENTIAL_SECONDS");
   const auto start = std::chrono::steady_clock::now();
   const auto until = start + std::chrono::seconds(seconds ? std::atol(seconds) : 0);
