@@ -7,7 +7,9 @@
 //   call_loop   a counter advanced by a subroutine in its own data segment,
 //               reached through set_ds, an in-code call and ret.
 //
-// Each VM benchmark reports commands per second (counter "cmds/s"). The same
+// Each VM benchmark reports commands per second (counter "cmds/s"), with the
+// decoded form (BM_vm_*) and in the step loop alone (BM_step_*), and so does
+// one cycle of the pumps example. The same
 // algorithms also run as Lua 5.4 code in the same process, the program's
 // vars being locals of the chunk (upvalues of its functions: variables that
 // outlive a run, as the VM's vars are cells of the image, but without the
@@ -17,7 +19,7 @@
 // machine disturbs least).
 //
 // `bench_interp --count NAME RUNS` runs one benchmark's loop RUNS times
-// without Google Benchmark (NAME: vm_int_loop, lua_float_loop, ...), so that
+// without Google Benchmark (NAME: vm_int_loop, step_int_loop, lua_int_loop, ...), so that
 // instruction counts can be taken with callgrind:
 //   valgrind --tool=callgrind --toggle-collect=runOnce bench_interp --count vm_int_loop 3
 // and divided by RUNS x 1,000,000 iterations.
@@ -50,10 +52,14 @@ struct Program {
 
   // The machine lies inside `image`; moving the vector keeps its buffer.
   // Every run starts with `setup` commands and ends with one ret.
-  Program(const ImageBuilder &builder, int32_t setup, int32_t perIteration)
-      : image(builder.build()), commandsPerRun(setup + int64_t(kIterations) * perIteration + 1) {
-    if (VmInitMachine(image.data(), static_cast<uint32_t>(image.size()), &machine) != 0)
+  // `decoded` false: the machine runs in the step loop alone (its decoded
+  // form released), as every machine did before there was one.
+  Program(const ImageBuilder &builder, int32_t setup, int32_t perIteration, bool decoded = true)
+      : Program(builder.build(), setup + int64_t(kIterations) * perIteration + 1, decoded) {}
+  Program(std::vector<uint8_t> bytes, int64_t commands, bool decoded) : image(std::move(bytes)), commandsPerRun(commands) {
+    if (VmInitMachine(image.data(), static_cast<uint32_t>(image.size()), &machine) != 0 || VmVerifyCode(machine) != 0)
       std::fprintf(stderr, "set-up refused the benchmark image\n");
+    if (!decoded) VmReleaseMachine(machine);
   }
 };
 
@@ -65,7 +71,7 @@ ImageBuilder base(uint32_t &s0) {
 }
 
 // 0: mov 0 -> g2; 1: add_dint g2 + 1 -> g2; 2: cmd_dint g2, g3; 3: jmp_lt 1; 4: ret
-Program intLoop() {
+Program intLoop(bool decoded = true) {
   uint32_t s0;
   ImageBuilder b = base(s0);
   uint32_t counter = b.var(s0, Var(Value::dint(0)));
@@ -75,11 +81,11 @@ Program intLoop() {
   b.command(173, g(counter), g(limit));
   b.command(193, num(1));
   b.command(220);
-  return Program(b, 1, 3);
+  return Program(b, 1, 3, decoded);
 }
 
 // x = x * 1.0000001; sum = sum + x; i = i + 1; loop while i < limit.
-Program floatLoop() {
+Program floatLoop(bool decoded = true) {
   uint32_t s0;
   ImageBuilder b = base(s0);
   uint32_t x = b.var(s0, Var(Value::lreal(1.0)));
@@ -95,12 +101,12 @@ Program floatLoop() {
   b.command(173, g(i), g(limit));
   b.command(193, num(3));
   b.command(220);
-  return Program(b, 3, 5);
+  return Program(b, 3, 5, decoded);
 }
 
 // 0: mov 0 -> g2; 1: set_ds 0, 1; 2: call 6; 3: cmd_dint; 4: jmp_lt 1; 5: ret;
 // 6: add_dint g2 + l2 -> g2; 7: ret
-Program callLoop() {
+Program callLoop(bool decoded = true) {
   uint32_t s0;
   ImageBuilder b = base(s0);
   uint32_t counter = b.var(s0, Var(Value::dint(0)));
@@ -109,13 +115,13 @@ Program callLoop() {
   uint32_t step = b.var(s1, Var(Value::dint(1)));
   b.command(10, c(Value::dint(0)), Operand::none(), g(counter));
   b.command(201, num(0), num(1));
-  b.command(210, Operand::words(VM_KIND_CONST, 6, VM_CALL_CODE));
+  b.command(210, Operand::words(VM_KIND_CONST, 6, VM_CALL_CODE | 1), num(0));
   b.command(173, g(counter), g(limit));
   b.command(193, num(1));
   b.command(220);
   b.command(32, g(counter), l(step), g(counter));
   b.command(220);
-  return Program(b, 1, 6);
+  return Program(b, 1, 6, decoded);
 }
 
 void runVm(benchmark::State &state, const Program &program) {
@@ -135,6 +141,35 @@ void runVm(benchmark::State &state, const Program &program) {
 void BM_vm_int_loop(benchmark::State &state) { runVm(state, intLoop()); }
 void BM_vm_float_loop(benchmark::State &state) { runVm(state, floatLoop()); }
 void BM_vm_call_loop(benchmark::State &state) { runVm(state, callLoop()); }
+void BM_step_int_loop(benchmark::State &state) { runVm(state, intLoop(false)); }
+void BM_step_float_loop(benchmark::State &state) { runVm(state, floatLoop(false)); }
+void BM_step_call_loop(benchmark::State &state) { runVm(state, callLoop(false)); }
+
+// A plant's program: the cycle of the pumps example (examples/pumps.asm:
+// hysteresis, a TON, timers, MUX and LIMIT calls, subroutines), without
+// linked points, 1,000 cycles per benchmark iteration.
+constexpr int kCycles = 1000;
+void runExample(benchmark::State &state, bool decoded) {
+  std::vector<uint8_t> bytes;
+  if (FILE *file = std::fopen(SICVM_EXAMPLE_IMAGE, "rb")) {
+    for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
+    std::fclose(file);
+  }
+  if (bytes.empty()) return state.SkipWithError("no example image " SICVM_EXAMPLE_IMAGE);
+  const Program program(bytes, 0, decoded);
+  VmSetLogLevel(0);
+  int64_t commands = 0;
+  for (auto _ : state)
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+      VmResetMachine(program.machine);
+      commands += VmRunProgram(program.machine, 0, 0);
+    }
+  if (VmGetLastError(program.machine, nullptr, nullptr, nullptr) > 100) state.SkipWithError("the cycle failed");
+  state.counters["cmds/s"] = benchmark::Counter(double(commands), benchmark::Counter::kIsRate);
+  state.counters["cmds/cycle"] = double(commands) / double(int64_t(state.iterations()) * kCycles);
+}
+void BM_vm_pumps_cycle(benchmark::State &state) { runExample(state, true); }
+void BM_step_pumps_cycle(benchmark::State &state) { runExample(state, false); }
 
 // The same algorithms in Lua 5.4, each a global function `run` over globals.
 constexpr const char *kLuaIntLoop = R"(
@@ -252,14 +287,19 @@ void BM_native_call_loop(benchmark::State &state) {
   BENCHMARK(name)->Unit(benchmark::kMillisecond)->Repetitions(7)->DisplayAggregatesOnly(true) \
       ->ComputeStatistics("min", [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); })
 SICVM_BENCH(BM_vm_int_loop);
+SICVM_BENCH(BM_step_int_loop);
 SICVM_BENCH(BM_lua_int_loop);
 SICVM_BENCH(BM_native_int_loop);
 SICVM_BENCH(BM_vm_float_loop);
+SICVM_BENCH(BM_step_float_loop);
 SICVM_BENCH(BM_lua_float_loop);
 SICVM_BENCH(BM_native_float_loop);
 SICVM_BENCH(BM_vm_call_loop);
+SICVM_BENCH(BM_step_call_loop);
 SICVM_BENCH(BM_lua_call_loop);
 SICVM_BENCH(BM_native_call_loop);
+SICVM_BENCH(BM_vm_pumps_cycle);
+SICVM_BENCH(BM_step_pumps_cycle);
 
 // One loop, RUNS times, for instruction counts (see the top of the file).
 [[gnu::noinline]] bool runOnce(const Program *vm, LuaProgram *lua) {
@@ -270,7 +310,9 @@ SICVM_BENCH(BM_native_call_loop);
 
 int count(const std::string &name, int runs) {
   static const std::map<std::string, Program (*)()> vm = {
-      {"vm_int_loop", intLoop}, {"vm_float_loop", floatLoop}, {"vm_call_loop", callLoop}};
+      {"vm_int_loop", [] { return intLoop(); }},     {"vm_float_loop", [] { return floatLoop(); }},
+      {"vm_call_loop", [] { return callLoop(); }},   {"step_int_loop", [] { return intLoop(false); }},
+      {"step_float_loop", [] { return floatLoop(false); }}, {"step_call_loop", [] { return callLoop(false); }}};
   static const std::map<std::string, const char *> lua = {
       {"lua_int_loop", kLuaIntLoop}, {"lua_float_loop", kLuaFloatLoop}, {"lua_call_loop", kLuaCallLoop}};
   VmSetLogLevel(0);
@@ -295,7 +337,11 @@ int main(int argc, char **argv) {
   if (argc == 4 && std::string(argv[1]) == "--count") return count(argv[2], std::atoi(argv[3]));
   sicvm::bench::RatioReporter reporter(
       "Time per iteration, same algorithm, same process (fastest CPU time of the repetitions):",
-      {{"BM_vm_int_loop", "BM_lua_int_loop"},
+      {{"BM_vm_int_loop", "BM_step_int_loop"},
+       {"BM_vm_float_loop", "BM_step_float_loop"},
+       {"BM_vm_call_loop", "BM_step_call_loop"},
+       {"BM_vm_pumps_cycle", "BM_step_pumps_cycle"},
+       {"BM_vm_int_loop", "BM_lua_int_loop"},
        {"BM_vm_float_loop", "BM_lua_float_loop"},
        {"BM_vm_call_loop", "BM_lua_call_loop"},
        {"BM_vm_int_loop", "BM_native_int_loop"},
