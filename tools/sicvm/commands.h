@@ -18,6 +18,7 @@ enum ExitStatus {
 int infoCommand(const std::vector<std::string> &args);
 int listCommand(const std::vector<std::string> &args);
 int asmCommand(const std::vector<std::string> &args);
+int buildCommand(const std::vector<std::string> &args);
 int disasmCommand(const std::vector<std::string> &args);
 int runCommand(const std::vector<std::string> &args);
 int verifyCommand(const std::vector<std::string> &args);
