@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "hostrt/sys.h"
-#include "interp/call.h"
+#include "interp/call_fields.h"
 #include "interp/fast_ops.h"
 #include "sicvm/vm.h"
 
@@ -99,8 +99,8 @@ bool decodeSubroutine(const RunContext &ctx, const VmCommand &cmd, uint32_t code
     return true;
   }
   if (code == op("call")) {
-    const uint32_t callClass = cmd.src1.v.w[1] & call::kClassMask;
-    e.target = cmd.src1.v.w[0];
+    const uint32_t callClass = call_fields::callClass(cmd);
+    e.target = call_fields::target(cmd);
     return (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) && e.target < ctx.commandCount;
   }
   return true;  // ret
