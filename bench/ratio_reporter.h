@@ -31,9 +31,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run &run : runs) {
       if (run.error_occurred) continue;
       const std::string &name = run.run_name.function_name;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+      // The fastest repetition when a benchmark computes it, else the median.
+      const bool min = run.run_type == Run::RT_Aggregate && run.aggregate_name == "min";
+      if (min || (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !mins_[name])) {
         cpu_[name] = run.GetAdjustedCPUTime();
         medians_[name] = true;
+        mins_[name] = mins_[name] || min;
       } else if (run.run_type == Run::RT_Iteration && !medians_[name]) {
         cpu_[name] = run.GetAdjustedCPUTime();
       }
@@ -46,7 +49,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Ratio &r : ratios_) {
       auto measured = cpu_.find(r.measured), baseline = cpu_.find(r.baseline);
       if (measured == cpu_.end() || baseline == cpu_.end() || baseline->second <= 0) continue;
-      std::printf("  %-22s / %-22s %8.1f x", r.measured, r.baseline, measured->second / baseline->second);
+      std::printf("  %-22s / %-22s %8.2f x", r.measured, r.baseline, measured->second / baseline->second);
       if (r.unit) std::printf("   %10.2f %s", measured->second * r.scale, r.unit);
       std::printf("\n");
     }
@@ -57,6 +60,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::vector<Ratio> ratios_;
   std::map<std::string, double> cpu_;
   std::map<std::string, bool> medians_;
+  std::map<std::string, bool> mins_;
 };
 
 // The main function of a benchmark program that reports ratios.

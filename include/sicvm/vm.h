@@ -80,6 +80,38 @@ SICVM_API int32_t VmInitHeader(void *image, uint32_t size);
 SICVM_API int32_t VmInitMachine(void *image, uint32_t size, VmMachine **machine);
 SICVM_API int32_t VmResetMachine(VmMachine *machine);
 
+/* The decoded form of the code.
+ *
+ * VmInitMachine and VmVerifyCode build, on the library's own heap, a decoded
+ * form of the machine's code (each operand resolved once, jumps checked once),
+ * which VmRunProgram runs instead of re-reading every command record; the
+ * image's bytes are never changed for it. Every result, error record, log
+ * message and counter is the same with and without it: whatever the decoded
+ * form does not handle itself runs as before, from the image.
+ *
+ * - It is valid while the host leaves the code and the var records (data
+ *   segments) alone between VmInitMachine or VmVerifyCode and the runs. A
+ *   host that changes them calls VmVerifyCode (or VmInitMachine) again.
+ * - It is not built when the var cells, array cells, stacks or State Block
+ *   overlap the code, the Data Segment Table, the data segments or the Arrays
+ *   Block (a program could then change what it caches): such a machine runs
+ *   without it. Neither is it built when the environment variable
+ *   SICVM_DECODE is 0 or off, nor used in single-step mode.
+ * - It belongs to the machine at its address: an image copied or moved
+ *   elsewhere runs without it until it is set up at its new place.
+ * - Set-up again (also from inside a run, by an external procedure) replaces
+ *   it; a run in progress keeps the form it started with until it returns.
+ *   VmInitMachine also drops the forms of machines that lay in the memory it
+ *   is given, so an image loaded where an abandoned one was never runs
+ *   another's form.
+ * - VmReleaseMachine frees the form of a machine the host abandons (0; -1 and
+ *   host error number 22 for a null machine). The image stays as it is and
+ *   the machine still runs, without the form, until it is set up again.
+ * - Forms are kept in a process-wide table under a lock taken once when a run
+ *   starts; the run itself shares nothing mutable with runs of other machines
+ *   on other threads. */
+SICVM_API int32_t VmReleaseMachine(VmMachine *machine);
+
 SICVM_API int32_t VmInitHostTypes(VmMachine *machine);
 SICVM_API int32_t VmInitTimers(VmMachine *machine);
 SICVM_API int32_t VmInitVarLinks(VmMachine *machine);

@@ -23,6 +23,7 @@
 #include "hostrt/sys.h"
 #include "image/image.h"
 #include "sicvm/vm.h"
+#include "interp/decoded.h"
 
 namespace sicvm {
 namespace {
@@ -328,7 +329,11 @@ SICVM_API int32_t VmInitMachine(void *image, uint32_t size, VmMachine **machine)
     return -1;
   }
   if (VmInitHeader(image, size) != 0) return -1;
-  return sicvm::SetUp(image, size).run(machine);
+  // The decoded forms of machines that lay in this memory describe another image now.
+  sicvm::interp::forgetImage(image, size);
+  if (sicvm::SetUp(image, size).run(machine) != 0) return -1;
+  sicvm::interp::decodeMachine(*machine);
+  return 0;
 }
 
 }  // extern "C"

@@ -165,17 +165,20 @@ inline void time(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell
   }
 }
 
+// Whether `Code` would raise an error on these operands (a zero divisor);
+// the decoded loop hands such a command to the step loop untouched.
 template <uint16_t Code>
-[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
+inline bool raises(const VmCell *, const VmCell *y) {
+  constexpr Op O = opOf<Code>();
+  if constexpr (O == Op::Div || O == Op::Mod) return factorIsZero<kCommands[Code].src2Type>(y);
+  else return false;
+}
+
+// The result of `Code` from its resolved operands (y is null for neg and abs).
+template <uint16_t Code>
+[[gnu::always_inline]] inline void compute(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
   constexpr Op O = opOf<Code>();
   constexpr uint8_t T1 = kCommands[Code].src1Type, T2 = kCommands[Code].src2Type;
-  constexpr bool unary = O == Op::Neg || O == Op::Abs;
-
-  Operands o;
-  if (!resolveOperands<!unary>(ctx, cmd, o)) return;
-  const VmCell *x = o.x, *y = o.y;
-  VmCell *d = o.d;
-
   if constexpr (T1 == VM_TYPE_INT) integer<O, 16>(ctx, x, y, d);
   else if constexpr (T1 == VM_TYPE_DINT) integer<O, 32>(ctx, x, y, d);
   else if constexpr (T1 == VM_TYPE_REAL) floating<O, float>(ctx, x, y, d);
@@ -185,6 +188,16 @@ template <uint16_t Code>
   else if constexpr (Code == op("sub_dt_time")) putDouble(d, DtIncDateTime(getDouble(x), -getDouble(y)));
   else if constexpr (Code == op("sub_dt")) putDouble(d, DtDiffDateTime(getDouble(x), getDouble(y)));
   else static_assert(Code == op("add_int"), "arithmetic command without a rule");
+}
+
+template <uint16_t Code>
+inline constexpr bool kUnary = opOf<Code>() == Op::Neg || opOf<Code>() == Op::Abs;
+
+template <uint16_t Code>
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
+  Operands o;
+  if (!resolveOperands<!kUnary<Code>>(ctx, cmd, o)) return;
+  compute<Code>(ctx, o.x, o.y, o.d);
   ctx.next();
 }
 

@@ -32,14 +32,22 @@ inline uint32_t shift(uint32_t pattern, uint32_t count) {
 }
 
 template <uint16_t Code>
-[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
-  constexpr uint8_t T = kCommands[Code].src1Type;
-  constexpr bool unary = Code == op("not_bool") || Code == op("not_int") || Code == op("not_dint");
-  Operands o;
-  if (!resolveOperands<!unary>(ctx, cmd, o)) return;
-  const VmCell *x = o.x, *y = o.y;
-  VmCell *d = o.d;
+inline constexpr bool kUnary = Code == op("not_bool") || Code == op("not_int") || Code == op("not_dint");
 
+// Whether `Code` would raise an error on these operands (a negative shift
+// count); the decoded loop hands such a command to the step loop untouched.
+template <uint16_t Code>
+inline bool raises(const VmCell *, const VmCell *y) {
+  if constexpr (Code >= op("shl_int") && Code <= op("ror_dint"))
+    return (kCommands[Code].src1Type == VM_TYPE_INT ? getInt(y) : getDint(y)) < 0;
+  else return false;
+}
+
+// The result of `Code` from its resolved operands (y is null for the nots).
+template <uint16_t Code>
+[[gnu::always_inline]] inline void compute(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
+  constexpr uint8_t T = kCommands[Code].src1Type;
+  constexpr bool unary = kUnary<Code>;
   if constexpr (Code >= op("shl_int") && Code <= op("ror_dint")) {
     constexpr unsigned bits = T == VM_TYPE_INT ? 16 : 32;
     const int32_t count = bits == 16 ? getInt(y) : getDint(y);
@@ -65,6 +73,13 @@ template <uint16_t Code>
     else result = a ^ y->v.u32;
     T == VM_TYPE_INT ? putInt(d, result) : putDint(d, result);
   }
+}
+
+template <uint16_t Code>
+[[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
+  Operands o;
+  if (!resolveOperands<!kUnary<Code>>(ctx, cmd, o)) return;
+  compute<Code>(ctx, o.x, o.y, o.d);
   ctx.next();
 }
 

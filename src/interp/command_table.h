@@ -73,4 +73,18 @@ consteval uint16_t op(std::string_view mnemonic) {
   return static_cast<uint16_t>(code);
 }
 
+// Whether a command can leave a math error: the ones that call the math
+// library or the host's date-time functions, library calls and the point
+// commands (which call into the host). No other command can set the math
+// error word or errno, so the step loop neither clears nor reads it around
+// them; for a single thread that is the same as clearing before and reading
+// after every command.
+constexpr bool mayRaiseMath(uint16_t code) {
+  const Family family = kCommands[code].family;
+  return family == Family::MATH || family == Family::CALL || family == Family::POINTS ||
+         code == op("mod_real") || code == op("mod_lreal") || code == op("expt_real") ||
+         code == op("expt_lreal") || code == op("add_dt_time") || code == op("sub_dt") ||
+         code == op("sub_dt_time") || code == op("cmd_time") || code == op("cmd_dt");
+}
+
 }  // namespace sicvm

@@ -24,23 +24,27 @@ inline uint32_t order(T a, T b) {
 inline uint32_t byDifference(double d) { return d == 0.0 ? kEqual : d < 0.0 ? kLess : kGreater; }
 inline uint32_t bySign(int32_t r) { return r == 0 ? kEqual : r < 0 ? kLess : kGreater; }
 
+// The comparison flags of `Code` for its two operands.
+template <uint16_t Code>
+[[gnu::always_inline]] inline uint32_t compute(const VmCell *x, const VmCell *y) {
+  constexpr uint8_t T = kCommands[Code].src1Type;
+  if constexpr (T == VM_TYPE_BOOL) return order(getBool(x), getBool(y));
+  else if constexpr (T == VM_TYPE_INT) return order(getInt(x), getInt(y));
+  else if constexpr (T == VM_TYPE_DINT) return order(getDint(x), getDint(y));
+  else if constexpr (T == VM_TYPE_REAL) return byDifference(double(getReal(x)) - double(getReal(y)));
+  else if constexpr (T == VM_TYPE_LREAL) return byDifference(getDouble(x) - getDouble(y));
+  else if constexpr (T == VM_TYPE_TIME) return bySign(TmCompareTime(getDouble(x), getDouble(y)));
+  else if constexpr (T == VM_TYPE_DT) return bySign(DtCompareDateTime(getDouble(x), getDouble(y)));
+  else static_assert(T == VM_TYPE_BOOL, "comparison without a rule");
+}
+
 template <uint16_t Code>
 [[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
-  constexpr uint8_t T = kCommands[Code].src1Type;
   const VmCell *x = src1(ctx, cmd);
   if (!x) return;
   const VmCell *y = src2(ctx, cmd);
   if (!y) return;
-  uint32_t flags;
-  if constexpr (T == VM_TYPE_BOOL) flags = order(getBool(x), getBool(y));
-  else if constexpr (T == VM_TYPE_INT) flags = order(getInt(x), getInt(y));
-  else if constexpr (T == VM_TYPE_DINT) flags = order(getDint(x), getDint(y));
-  else if constexpr (T == VM_TYPE_REAL) flags = byDifference(double(getReal(x)) - double(getReal(y)));
-  else if constexpr (T == VM_TYPE_LREAL) flags = byDifference(getDouble(x) - getDouble(y));
-  else if constexpr (T == VM_TYPE_TIME) flags = bySign(TmCompareTime(getDouble(x), getDouble(y)));
-  else if constexpr (T == VM_TYPE_DT) flags = bySign(DtCompareDateTime(getDouble(x), getDouble(y)));
-  else static_assert(T == VM_TYPE_BOOL, "comparison without a rule");
-  ctx.machine->compareFlags = flags;
+  ctx.machine->compareFlags = compute<Code>(x, y);
   ctx.next();
 }
 

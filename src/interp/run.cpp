@@ -16,6 +16,7 @@
 #include "interp/call.h"
 #include "interp/compare.h"
 #include "interp/control.h"
+#include "interp/decoded.h"
 #include "interp/convert.h"
 #include "interp/math.h"
 #include "interp/points.h"
@@ -49,21 +50,6 @@ template <uint16_t Code>
   else static_assert(family != Family::NONE, "a code without a command has no handler");
 }
 
-// Whether a command can leave a math error: the ones that call the math
-// library or the host's date-time functions, library calls and the point
-// commands (which call into the host). No other command can set the math
-// error word or errno, so the loop neither clears nor reads it around them;
-// for a single thread that is the same as clearing before and reading after
-// every command.
-template <uint16_t Code>
-constexpr bool mayRaiseMath() {
-  constexpr Family family = kCommands[Code].family;
-  return family == Family::MATH || family == Family::CALL || family == Family::POINTS ||
-         Code == op("mod_real") || Code == op("mod_lreal") || Code == op("expt_real") ||
-         Code == op("expt_lreal") || Code == op("add_dt_time") || Code == op("sub_dt") ||
-         Code == op("sub_dt_time") || Code == op("cmd_time") || Code == op("cmd_dt");
-}
-
 [[gnu::cold, gnu::noinline]] void unknownCommand(const RunContext &ctx, uint32_t code) {
   ctx.raise(msg::kUnknownCommand, code, 0, int(code));
 }
@@ -95,7 +81,7 @@ inline void countCommand(RunContext &ctx) {
 // after it when the command can set it (mayRaiseMath); turn a math error into
 // error 2; count the command unless a fatal error is recorded, and return
 // after it in single-step mode; stop when the run status is no longer 0.
-void run(RunContext &ctx, bool singleStep) {
+void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
   MathWord mathWord;
 #if SICVM_COMPUTED_GOTO
   static const void *const kLabels[VM_COMMAND_CODES + 1] = {
@@ -136,6 +122,8 @@ void run(RunContext &ctx, bool singleStep) {
   Word *const runStatus = ctx.runStatus;
 
   for (;;) {
+    // The decoded form runs what it can; it stops at a command this step must run.
+    if (decoded != nullptr) runDecoded(&ctx, decoded);
     int32_t math = 0;
     if (__builtin_expect(ctx.pc >= commandCount || ctx.commandsRun > commandLimit, 0)) {
       stepRefused(ctx);
@@ -155,7 +143,7 @@ void run(RunContext &ctx, bool singleStep) {
     VM_DISPATCH(std::min(word & 0xFFFFu, uint32_t(VM_COMMAND_CODES))) {
 #define VM_CASE_COMMAND(code)                 \
   VM_CASE(code) {                             \
-    if constexpr (mayRaiseMath<code>()) {     \
+    if constexpr (mayRaiseMath(code)) {     \
       mathWord.clear();                       \
       execute<code>(ctx, cmd);                \
       math = mathWord.read();                 \
@@ -214,9 +202,13 @@ extern "C" SICVM_API int32_t VmRunProgram(VmMachine *machine, uint32_t flags, ui
     logProgram(ctx.image, kLevelInfo, ": Run cycle %d\n", machine->cycleCount);
   }
   *ctx.runStatus = VM_RUNNING;
+  const bool singleStep = (flags & VM_RUN_SINGLE_STEP) != 0;
+  // Held until the run ends, so that a set-up of this machine from inside
+  // the run (an external procedure) cannot free the form while it runs.
+  const std::shared_ptr<const interp::DecodedCode> decoded = singleStep ? nullptr : interp::decodedFor(ctx);
   {
     FloatGuard guard;
-    interp::run(ctx, (flags & VM_RUN_SINGLE_STEP) != 0);
+    interp::run(ctx, singleStep, decoded.get());
   }
   ctx.sync();
   return ctx.commandsRun;

@@ -48,9 +48,7 @@ SegmentSlot RunContext::slotFor(uint32_t location) const noexcept {
 }
 
 void RunContext::setLocal(uint32_t number, uint32_t location) noexcept {
-  machine->localSegmentNo = number;
-  machine->localSegment = location;
-  segment[1] = slotFor(machine->localSegment);
+  setLocal(number, location, slotFor(location));
 }
 
 void RunContext::invalidVar(uint32_t s, uint32_t n) const noexcept {

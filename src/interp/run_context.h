@@ -168,6 +168,12 @@ class RunContext {
   // leaves no local segment. set_ds passes data segment 0 with its location
   // like any other; only ret passes (0, 0) for a saved number 0.
   void setLocal(uint32_t number, uint32_t location) noexcept;
+  // The same with the slot for the location already known (slotFor(location)).
+  void setLocal(uint32_t number, uint32_t location, SegmentSlot slot) noexcept {
+    machine->localSegmentNo = number;
+    machine->localSegment = location;
+    segment[1] = slot;
+  }
   // The slot for a segment location (capacity 0 when it is unusable).
   SegmentSlot slotFor(uint32_t location) const noexcept;
 

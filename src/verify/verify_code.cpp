@@ -15,6 +15,7 @@
 #include "hostrt/sys.h"
 #include "interp/call_fields.h"
 #include "interp/command_table.h"
+#include "interp/decoded.h"
 #include "interp/library_classes.h"
 #include "sicvm/vm.h"
 
@@ -234,6 +235,8 @@ extern "C" SICVM_API int32_t VmVerifyCode(VmMachine *machine) {
   }
   sicvm::CodeVerifier verifier(image);
   for (uint32_t i = 0; i < image.header()->commandCount; ++i) verifier.verify(i, code[i]);
+  // Decoded again, so that a host that changed the code since set-up runs what it verified.
+  sicvm::interp::decodeMachine(machine);
   if (verifier.errors() != 0) {
     sicvm::logProgram(image, sicvm::kLevelInfo, ": Code verification failed, found %d errors\n",
                       verifier.errors());

@@ -1,0 +1,101 @@
+// The decoded form of a machine's code: one entry per command, at the same
+// index as the program counter, that the decoded loop (fast_loop.cpp) runs
+// instead of re-reading and re-checking the 44-byte records at every step.
+//
+// An entry holds the address of its handler in the decoded loop and its
+// operands already resolved: a global var or a constant as the offset of its
+// value cell from the image start, a local var as its number (checked against
+// the local segment in force when the command runs), a jump target checked
+// against the code. Commands the decoded loop does not run (library calls,
+// point, array, timer and stack commands, set_ds, ret, the math functions,
+// unknown codes, end markers, odd operands) get the handler that hands the
+// command to the step loop of run.cpp, so there is only one implementation
+// of everything unusual.
+//
+// The form lives on the library's heap, never in the image. It is built by
+// VmInitMachine and again by VmVerifyCode, kept in a process-wide registry
+// keyed by the machine's address, replaced when the same image is set up
+// again, dropped when an overlapping image is set up or by VmReleaseMachine.
+// A run takes a reference to it when it starts (so a set-up of the running
+// machine from inside the run frees the old form only when the run ends) and
+// checks that it still describes that machine at that address.
+//
+// It is built only when nothing a program can write lies over what it
+// caches: the code, the Data Segment Table, the data segments (var counts and
+// var records) and the Arrays Block must not overlap the var cells, the array
+// cells, the stacks or the State Block. Otherwise the machine runs in the
+// step loop alone, as it does when SICVM_DECODE is 0 or off.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "interp/run_context.h"
+
+namespace sicvm::interp {
+
+// One command of the decoded form (32 bytes).
+struct FastEntry {
+  const void *handler = nullptr;  // a label of the decoded loop
+  uint32_t x = 0, y = 0, d = 0;   // SRC1, SRC2, DST: cell offset, or local var number
+  uint32_t target = 0;            // jump target, below commandCount
+  uint8_t local = 0;              // bit 0 x, bit 1 y, bit 2 d: a local var number
+  uint8_t spare[7] = {};
+};
+static_assert(sizeof(FastEntry) == 32);
+
+// Bits of FastEntry::local.
+inline constexpr uint8_t kLocalX = 1, kLocalY = 2, kLocalD = 4;
+
+struct DecodedCode {
+  // What the form was built for; a run uses it only when all still hold.
+  const uint8_t *base = nullptr;
+  uint64_t extent = 0;
+  const VmMachine *machine = nullptr;
+  uint32_t code = 0;
+  uint32_t commandCount = 0;
+  uint32_t globalSegment = 0;
+
+  // commandCount + 1 entries; the last hands pc == commandCount to the step loop.
+  std::vector<FastEntry> entries;
+  // Per data segment: its location (0 when unusable) and its run of cell
+  // offsets in `cells` (as many vars, from var 0, as have a usable cell).
+  std::vector<uint32_t> segmentLocation;
+  std::vector<SegmentSlot> segmentSlot;  // the local slot for each
+  std::vector<uint32_t> segmentFirst;
+  std::vector<uint32_t> segmentVars;
+  std::vector<uint32_t> cells;
+};
+
+// The handler addresses of the decoded loop, by command code.
+struct FastHandlers {
+  const void *const *direct;  // all operands are offsets
+  const void *const *mixed;   // some operand is a local var number
+  const void *const *fused;   // [compare - 171][jump - 191][mixed]: a compare and the jump after it
+  const void *slow;           // hands the command to the step loop
+};
+
+// Whether the command `code` has a handler in the decoded loop.
+bool hasFastHandler(uint16_t code);
+
+// Builds the decoded form of a set-up machine and registers it, replacing an
+// earlier one; with SICVM_DECODE 0 or off, or when the image does not allow
+// it (above), only drops the earlier one.
+void decodeMachine(VmMachine *machine) noexcept;
+// Drops the forms of every machine inside [base, base + size).
+void forgetImage(const void *base, uint64_t size) noexcept;
+// Drops the form of `machine`; false when it had none.
+bool forgetMachine(const VmMachine *machine) noexcept;
+// The form to run `ctx` with, or null when there is none or it no longer
+// describes the machine.
+std::shared_ptr<const DecodedCode> decodedFor(const RunContext &ctx) noexcept;
+// Whether a run of `machine` would use a decoded form now.
+bool runsDecoded(VmMachine *machine) noexcept;
+
+// Runs commands of the decoded form from ctx.pc until one needs the step
+// loop (or the command limit is reached); writes pc, commandsRun and
+// compareFlags back. Called with a null ctx, returns its handler addresses.
+const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded);
+
+}  // namespace sicvm::interp
