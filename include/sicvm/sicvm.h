@@ -6,6 +6,7 @@
 #include "sicvm/image.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
+#include "sicvm/version.h"
 #include "sicvm/vm.h"
 
 #endif
