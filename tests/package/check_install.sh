@@ -69,7 +69,7 @@ echo "ok: same output as the in-tree host"
 unset PKG_CONFIG_PATH
 
 step "Debian packages (cpack -G DEB)"
-(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > cpack.log) || { cat "$work/cpack.log"; fail "cpack"; }
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > cpack.log 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 debs=("$work"/*.deb)
 [[ ${#debs[@]} -eq 3 ]] || fail "expected 3 packages, found: ${debs[*]}"
 for deb in "${debs[@]}"; do
@@ -77,7 +77,8 @@ for deb in "${debs[@]}"; do
 done
 dpkg-deb -x "$work"/libsicvm-dev_*.deb "$work/dev-root"
 grep -qx 'prefix=/usr' "$(find "$work/dev-root" -name sicvm.pc)" || fail "sicvm.pc of the package does not name /usr"
-dpkg-deb -c "$work"/libsicvm0_*.deb | grep -q 'libsicvm.so.0 ->' || fail "libsicvm0 lacks the libsicvm.so.0 link"
+dpkg-deb -c "$work"/libsicvm0_*.deb > "$work/runtime.txt"
+grep -q 'libsicvm.so.0 -> ' "$work/runtime.txt" || fail "libsicvm0 lacks the libsicvm.so.0 link"
 
 if [[ ${CI:-} != true ]]; then
   echo "skipped: installing the packages system-wide (set CI=true on a throwaway machine to run it)"
