@@ -3,13 +3,17 @@
 // (100 ms per cycle). After every cycle the points it writes are compared
 // with an independent model of the same control logic and plant.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "asm/assembler.h"
 #include "hostrt/points.h"
+#include "hostrt/store.h"
 #include "hostrt/sys.h"
 #include "runner/session.h"
 
@@ -19,7 +23,8 @@ namespace {
 
 class Example {
  public:
-  explicit Example(const std::string &name) {
+  // `nvram`: the non-volatile store file; none by default.
+  explicit Example(const std::string &name, const std::optional<std::string> &nvram = std::nullopt) {
     std::ifstream source(std::string(SICVM_EXAMPLES) + "/" + name + ".asm");
     assembly::Assembly a = assembly::assemble(std::string(std::istreambuf_iterator<char>(source), {}), name);
     EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
@@ -27,6 +32,7 @@ class Example {
     session_ = std::make_unique<runner::Session>(a.image);
     runner::SessionOptions options;
     options.pointsFile = std::string(SICVM_EXAMPLES) + "/" + name + ".csv";
+    options.nvramFile = nvram;
     std::string message;
     ok_ = session_->setUp(options, message) == runner::SetUpResult::OK;
     EXPECT_TRUE(ok_) << message;
@@ -194,4 +200,55 @@ TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
   }
   EXPECT_GE(rotations, 3);  // every pump had the duty
   EXPECT_GT(assisted, 0);
+}
+
+// Alarms latch on their rising edge, the operator's bits acknowledge them, and the total of
+// alarms raised is kept in the store: after a restart of the runner it goes on from where it
+// was (the alarms still active rise again), and the store file holds the last total.
+TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
+  const std::string store = ::testing::TempDir() + "alarms_example_" + std::to_string(getpid()) + ".nvram";
+  std::remove(store.c_str());
+  // Per cycle: the five inputs as bits (alarm 1 = bit 0) and the acknowledgement bits.
+  const struct { int inputs, ack; } script[] = {
+      {0b00010, 0},  {0b00010, 0},  {0b00110, 0}, {0b00111, 0}, {0b00101, 0b00010}, {0b00101, 0b00101},
+      {0b00000, 0},  {0b00000, 0b00100}, {0b11000, 0}, {0b11000, 0b11000}, {0b01000, 0}, {0b01001, 0},
+      {0b00000, 0b00001}, {0b10000, 0}, {0b10000, 0},
+  };
+  int last = 0, word = 0, first = 0;
+  double total = 0;
+  for (int run = 0; run < 3; ++run) {
+    Example alarms("alarms", store);
+    ASSERT_TRUE(alarms.ok());
+    last = 0;  // a restart forgets the previous inputs; the word and first-out start clear
+    word = first = 0;
+    for (const auto &step : script) {
+      for (int b = 0; b < 5; ++b) alarms.setPoint(1 + b, (step.inputs >> b) & 1);
+      alarms.setPoint(7, step.ack);
+      alarms.cycle();
+      for (int b = 0; b < 5; ++b) {
+        const int mask = 1 << b;
+        if ((step.inputs & mask) && !(last & mask)) {
+          word |= mask;
+          total += 1;
+          if (first == 0) first = b + 1;
+        }
+        if (step.ack & mask) word &= ~mask;
+      }
+      last = step.inputs;
+      if (word == 0) first = 0;
+      const int n = int(&step - script);
+      ASSERT_EQ(alarms.point(6), word) << "run " << run << " cycle " << n;
+      ASSERT_EQ(alarms.point(7), 0) << "run " << run << " cycle " << n;
+      ASSERT_EQ(alarms.point(8), first) << "run " << run << " cycle " << n;
+      ASSERT_EQ(alarms.point(9), total) << "run " << run << " cycle " << n;
+    }
+  }
+  EXPECT_EQ(total, 21.0) << "seven rising edges in each of the three runs";
+  const uint32_t handle = DboperOpen(store.c_str());
+  ASSERT_NE(handle, 0u) << DboperLastMessage();
+  DboperRecord record{};
+  EXPECT_EQ(DboperRead(handle, 9, &record), DBOPER_HAS_VALUE);
+  EXPECT_EQ(double(record.value), total);
+  DboperClose(handle);
+  std::remove(store.c_str());
 }
