@@ -2,16 +2,16 @@
 //
 // Every number in use has its row with its declared counts, so the code
 // verifier gets the right answer for every function. Families whose code is
-// not part of this build yet have rows without a function: checking them
+// not part of a build would have rows without a function: checking them
 // answers from the table, executing them gives lib::kNotAvailable, which stops the run
 // with error 128 instead of producing made-up outputs. The gas rows hand the
-// call on; until the gas computations are built they go to
-// gasNotAvailable, which checks the counts the gas functions declare.
+// call on to the gas exports, which check their own counts.
 #include "hostlib/hostlib.h"
 
 #include <iterator>
 
 #include "hostlib/functions.h"
+#include "sicvm/gas.h"
 
 namespace sicvm::hostlib {
 namespace {
@@ -23,10 +23,17 @@ constexpr Row fixed(int32_t number, const char *name, uint8_t inputs, uint8_t ou
                     lib::Function run = nullptr) {
   return Row{number, name, inputs, inputs, outputs, 0, run};
 }
-// A gas function: handed on unchecked; the counts document its declaration
-// and serve gasNotAvailable.
-constexpr Row gas(int32_t number, const char *name, uint8_t inputs, uint8_t outputs) {
-  return Row{number, name, inputs, inputs, outputs, 0, nullptr, &gasNotAvailable};
+// The gas exports take the frame as an untyped address.
+using GasExport = int32_t (*)(int32_t, int32_t, void *, int32_t, int32_t);
+template <GasExport F>
+int32_t handToGas(int32_t execute, int32_t function, VmCell *frame, int32_t nin, int32_t nout) {
+  return F(execute, function, frame, nin, nout);
+}
+
+// A gas function: handed on unchecked; the counts document its declaration.
+constexpr Row gas(int32_t number, const char *name, uint8_t inputs, uint8_t outputs,
+                  lib::HandOn handOn) {
+  return Row{number, name, inputs, inputs, outputs, 0, nullptr, handOn};
 }
 
 constexpr Row kTable[] = {
@@ -53,50 +60,50 @@ constexpr Row kTable[] = {
     fixed(6044, "ClearNvramValue", 1, 1, &clearNvramValue),
     fixed(6045, "ClearNvramStatus", 1, 1, &clearNvramStatus),
     // Date and time functions.
-    fixed(6050, "DtNow", 0, 1),
-    fixed(6051, "DtPack", 7, 1),
-    fixed(6052, "DtUnpack", 1, 8),
-    fixed(6053, "DtYear", 1, 1),
-    fixed(6054, "DtMonth", 1, 1),
-    fixed(6055, "DtDay", 1, 1),
-    fixed(6056, "DtHour", 1, 1),
-    fixed(6057, "DtMinute", 1, 1),
-    fixed(6058, "DtSecond", 1, 1),
-    fixed(6059, "DtMillisecond", 1, 1),
-    fixed(6060, "DtDecade", 1, 1),
-    fixed(6061, "DtDayOfWeek", 1, 1),
-    fixed(6062, "DtDayOfYear", 1, 1),
-    fixed(6063, "DtWeekOfYear", 1, 1),
-    fixed(6064, "DtIsDst", 1, 1),
-    fixed(6065, "DtIsLeapYear", 1, 1),
-    fixed(6066, "DtDaysInMonth", 1, 1),
-    fixed(6067, "DtDaysInYear", 1, 1),
-    fixed(6068, "DtWeeksInYear", 1, 1),
-    fixed(6069, "DtIncYear", 2, 1),
-    fixed(6070, "DtIncMonth", 2, 1),
-    fixed(6071, "DtIncDecade", 2, 1),
-    fixed(6072, "DtIncWeek", 2, 1),
-    fixed(6073, "DtIncDay", 2, 1),
-    fixed(6074, "DtBeginOfYear", 1, 1),
-    fixed(6075, "DtBeginOfMonth", 1, 1),
-    fixed(6076, "DtBeginOfDecade", 1, 1),
-    fixed(6077, "DtBeginOfWeek", 1, 1),
-    fixed(6078, "DtBeginOfDay", 1, 1),
-    fixed(6079, "DtReportDayNext", 3, 1),
-    fixed(6080, "DtReportDayPrev", 3, 1),
-    fixed(6081, "DtReportDaysCount", 4, 1),
-    fixed(6082, "DtToUnixTime", 1, 2),
-    fixed(6083, "UnixTimeToDt", 2, 1),
-    fixed(6090, "TmPack", 6, 1),
-    fixed(6091, "TmUnpack", 1, 6),
+    fixed(6050, "DtNow", 0, 1, &dtNow),
+    fixed(6051, "DtPack", 7, 1, &dtPack),
+    fixed(6052, "DtUnpack", 1, 8, &dtUnpack),
+    fixed(6053, "DtYear", 1, 1, &dtYear),
+    fixed(6054, "DtMonth", 1, 1, &dtMonth),
+    fixed(6055, "DtDay", 1, 1, &dtDay),
+    fixed(6056, "DtHour", 1, 1, &dtHour),
+    fixed(6057, "DtMinute", 1, 1, &dtMinute),
+    fixed(6058, "DtSecond", 1, 1, &dtSecond),
+    fixed(6059, "DtMillisecond", 1, 1, &dtMillisecond),
+    fixed(6060, "DtDecade", 1, 1, &dtDecade),
+    fixed(6061, "DtDayOfWeek", 1, 1, &dtDayOfWeek),
+    fixed(6062, "DtDayOfYear", 1, 1, &dtDayOfYear),
+    fixed(6063, "DtWeekOfYear", 1, 1, &dtWeekOfYear),
+    fixed(6064, "DtIsDst", 1, 1, &dtIsDst),
+    fixed(6065, "DtIsLeapYear", 1, 1, &dtIsLeapYear),
+    fixed(6066, "DtDaysInMonth", 1, 1, &dtDaysInMonth),
+    fixed(6067, "DtDaysInYear", 1, 1, &dtDaysInYear),
+    fixed(6068, "DtWeeksInYear", 1, 1, &dtWeeksInYear),
+    fixed(6069, "DtIncYear", 2, 1, &dtIncYear),
+    fixed(6070, "DtIncMonth", 2, 1, &dtIncMonth),
+    fixed(6071, "DtIncDecade", 2, 1, &dtIncDecade),
+    fixed(6072, "DtIncWeek", 2, 1, &dtIncWeek),
+    fixed(6073, "DtIncDay", 2, 1, &dtIncDay),
+    fixed(6074, "DtBeginOfYear", 1, 1, &dtBeginOfYear),
+    fixed(6075, "DtBeginOfMonth", 1, 1, &dtBeginOfMonth),
+    fixed(6076, "DtBeginOfDecade", 1, 1, &dtBeginOfDecade),
+    fixed(6077, "DtBeginOfWeek", 1, 1, &dtBeginOfWeek),
+    fixed(6078, "DtBeginOfDay", 1, 1, &dtBeginOfDay),
+    fixed(6079, "DtReportDayNext", 3, 1, &dtReportDayNext),
+    fixed(6080, "DtReportDayPrev", 3, 1, &dtReportDayPrev),
+    fixed(6081, "DtReportDaysCount", 4, 1, &dtReportDaysCount),
+    fixed(6082, "DtToUnixTime", 1, 2, &dtToUnixTime),
+    fixed(6083, "UnixTimeToDt", 2, 1, &unixTimeToDt),
+    fixed(6090, "TmPack", 6, 1, &tmPack),
+    fixed(6091, "TmUnpack", 1, 6, &tmUnpack),
     // Gas computations: the counts are those the gas functions check.
-    gas(6100, "GasK_NX19", 5, 2),
-    gas(6101, "GasK_GERG91", 5, 2),
-    gas(6102, "GasFlowrate_DA", 14, 6),
-    gas(6103, "GasFlowrate_DF", 14, 6),
-    gas(6104, "GasFlowrate_DT", 14, 6),
-    gas(6105, "GasFlowrate", 22, 4),
-    gas(6106, "GasFlowrate", 22, 19),
+    gas(6100, "GasK_NX19", 5, 2, &handToGas<&GasK_NX19>),
+    gas(6101, "GasK_GERG91", 5, 2, &handToGas<&GasK_GERG91>),
+    gas(6102, "GasFlowrate_DA", 14, 6, &handToGas<&GasFlowrate_DA>),
+    gas(6103, "GasFlowrate_DF", 14, 6, &handToGas<&GasFlowrate_DF>),
+    gas(6104, "GasFlowrate_DT", 14, 6, &handToGas<&GasFlowrate_DT>),
+    gas(6105, "GasFlowrate", 22, 4, &handToGas<&GasFlowrate>),
+    gas(6106, "GasFlowrate", 22, 19, &handToGas<&GasFlowrate>),
     // Bit functions.
     fixed(6110, "GetBit16", 2, 1, &getBit16),
     fixed(6111, "GetBit32", 2, 1, &getBit32),
@@ -135,13 +142,6 @@ std::span<const lib::Row> table() noexcept { return kTable; }
 int32_t dispatch(int32_t mode, int32_t function, VmCell *frame, int32_t count, int32_t first,
                  int32_t nin, int32_t nout, VmMachine *machine) {
   return lib::dispatch(kTable, mode, function, frame, count, first, nin, nout, machine);
-}
-
-int32_t gasNotAvailable(int32_t execute, int32_t function, VmCell *, int32_t nin, int32_t nout) {
-  const Row *row = lib::findRow(kTable, function);
-  if (row == nullptr) return lib::kUnknown;
-  if (nin != row->minInputs || nout != row->outputs) return lib::kCountMismatch;
-  return execute ? lib::kNotAvailable : lib::kDone;
 }
 
 }  // namespace sicvm::hostlib

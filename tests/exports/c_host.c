@@ -77,6 +77,14 @@ int main(void) {
     CHECK(major == SICVM_VERSION_MAJOR && minor == SICVM_VERSION_MINOR && patch == SICVM_VERSION_PATCH);
     CHECK(VmGetVersion(NULL, NULL, NULL) == version);
   }
+  {
+    /* The calendar in the zone the test runs in, UTC: day 0 is Saturday 1899-12-30. */
+    int32_t record[DT_RECORD_WORDS];
+    CHECK(DtUnpack(0.75, record) == record);
+    CHECK(record[DT_WORD_YEAR] == 1899 && record[DT_WORD_DAY] == 30 && record[DT_WORD_HOUR] == 18);
+    CHECK(DtDayOfWeek(0.0) == 6);
+    CHECK(DtPack(record) == 0.75);
+  }
   free(image);
   puts("c_host: ok");
   return 0;

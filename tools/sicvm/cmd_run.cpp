@@ -16,11 +16,11 @@
 #include "asm/constants.h"
 #include "asm/image_reader.h"
 #include "commands.h"
-#include "hostrt/datetime.h"
 #include "image_file.h"
 #include "options.h"
 #include "runner/session.h"
 #include "setup_log.h"
+#include "time_zone.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
 
@@ -165,8 +165,9 @@ int runCommand(const std::vector<std::string> &args) {
         "  --command-limit N   most commands per cycle (default: the image's own limit\n"
         "                      when above 0, else %d)\n"
         "  --log-level N       the library's log level (default: SICVM_LOG_LEVEL, else 5)\n"
-        "  --tz RULE           time zone as a POSIX TZ rule, e.g. CET-1CEST,M3.5.0,M10.5.0/3;\n"
-        "                      checked, then set as TZ for the host's date functions\n"
+        "  --tz ZONE           the time zone of the date functions: a POSIX TZ rule such as\n"
+        "                      CET-1CEST,M3.5.0,M10.5.0/3 or a zone name such as\n"
+        "                      Europe/Berlin (default: the system's zone)\n"
         "  --step              run one command at a time, printing each before it runs\n"
         "  --watch             show a live table of the linked vars with their points and\n"
         "                      of the vars that changed, redrawn each cycle on a terminal\n\n"
@@ -182,13 +183,7 @@ int runCommand(const std::vector<std::string> &args) {
       !numberOption(options, "--command-limit", 0, INT32_MAX, limit, error) ||
       !numberOption(options, "--log-level", 0, 100, level, error))
     return usageError(error, "run");
-  if (auto tz = options.value("--tz")) {
-    TzZoneRecord zone;
-    if (TzParseTimeZone(tz->c_str(), &zone) != 0)
-      return usageError("--tz needs a POSIX TZ rule such as UTC0 or CET-1CEST,M3.5.0,M10.5.0/3, found '" + *tz + "'",
-                        "run");
-    setenv("TZ", tz->c_str(), 1);
-  }
+  if (!applyTimeZoneOption(options.value("--tz"), error)) return usageError(error, "run");
   if (options.has("--log-level")) VmSetLogLevel(static_cast<int32_t>(level));
 
   const std::string &path = options.positional[0];
@@ -212,6 +207,7 @@ int runCommand(const std::vector<std::string> &args) {
       return kExitVerify;
   }
 
+  std::printf("%s\n", timeZoneLine(options.value("--tz")).c_str());
   g_stop = false;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);

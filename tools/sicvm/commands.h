@@ -18,9 +18,11 @@ enum ExitStatus {
 int infoCommand(const std::vector<std::string> &args);
 int listCommand(const std::vector<std::string> &args);
 int asmCommand(const std::vector<std::string> &args);
+int buildCommand(const std::vector<std::string> &args);
 int disasmCommand(const std::vector<std::string> &args);
 int runCommand(const std::vector<std::string> &args);
 int verifyCommand(const std::vector<std::string> &args);
 int completionCommand(const std::vector<std::string> &args);
+int gasCommand(const std::vector<std::string> &args);
 
 }  // namespace sicvm::tool
