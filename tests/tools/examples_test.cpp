@@ -253,7 +253,7 @@ TEST(Examples, ShiftReportClosesItsDaysAt0600LocalAcrossSummerTime) {
 
   for (int64_t from : {utcDay(2023, 3, 24), utcDay(2023, 10, 27)}) {
     SCOPED_TRACE(from);
-    Example report("shift_report");
+    Example report("shift_report", "asm");
     ASSERT_TRUE(report.ok());
     int64_t counter = 0, dayStart = 0, yesterday = 0, closed = 0, current = 0;
     int closedAtFive = 0, closedAtFour = 0;
