@@ -17,7 +17,7 @@ trap 'rm -rf "$dir"' EXIT
 "$tool" completion bash > "$dir/sicvm.bash"
 bash -n "$dir/sicvm.bash"
 cd "$dir"
-touch a.sic b.asm c.csv notes.txt
+touch a.sic b.asm c.csv d.st notes.txt
 mkdir sub
 
 # The completions of the command line "sicvm WORD...", the last word being
@@ -49,7 +49,7 @@ contains() {
   fi
 }
 
-for word in info list verify run asm disasm completion --help --version; do contains "$word" ""; done
+for word in info list verify run asm build disasm gas completion --help --version; do contains "$word" ""; done
 expect "run " r
 expect "--cycles " run --cy
 contains "--watch" run -
@@ -58,9 +58,12 @@ expect "a.sic sub " run --watch ""
 expect "c.csv sub " run --points ""
 expect "c.csv sub " verify a.sic --points ""
 expect "" run --cycles ""
-expect "a.sic b.asm c.csv notes.txt sicvm.bash sub " run --nvram ""
+expect "a.sic b.asm c.csv d.st notes.txt sicvm.bash sub " run --nvram ""
 expect "b.asm sub " asm ""
 expect "a.sic sub " asm b.asm -o ""
 expect "b.asm sub " disasm a.sic --output ""
+expect "d.st sub " build ""
+expect "a.sic sub " build d.st -o ""
+expect "--json " gas --j
 expect "bash " completion ""
 exit $fail

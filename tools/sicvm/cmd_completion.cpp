@@ -9,13 +9,18 @@
 //     metavariable (IMAGE, SOURCE) or literal words ("bash", "a|b");
 //   - option lines "  --name METAVAR  text" or "  -o, --name METAVAR  text":
 //     the options, and by their metavariable whether they take a value.
-// A metavariable says what to complete (kFileKinds below): IMAGE a .sic
-// file, SOURCE a .asm file, FILE.csv a .csv file, FILE any file; other
-// values (N, MS, NAME, RULE) are left to the user.
+//   - options in brackets on the usage line ("[--json]") that have no line
+//     of their own.
+// A metavariable says what to complete: NAME.ext a file with that extension
+// (FILE.csv, PROGRAM.st), and by kFileKinds below IMAGE a .sic file, SOURCE
+// a .asm file, FILE any file; other values (N, MS, NAME, RULE) are left to
+// the user.
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -32,8 +37,7 @@ struct FileKind {
   const char *extension;  // "" = any file
 };
 
-const FileKind kFileKinds[] = {
-    {"IMAGE", "sic"}, {"SOURCE", "asm"}, {"FILE.csv", "csv"}, {"FILE", ""}};
+const FileKind kFileKinds[] = {{"IMAGE", "sic"}, {"SOURCE", "asm"}, {"FILE", ""}};
 
 struct OptionInfo {
   std::vector<std::string> names;  // "-o", "--output"
@@ -102,6 +106,7 @@ SubcommandInfo readSubcommand(const std::string &name, const std::string &help) 
   SubcommandInfo info{name, "", {}, {}};
   static const std::regex option(R"(^ {2,}(-[A-Za-z], )?(--[a-z0-9-]+)(?: ([A-Z][A-Za-z0-9.]*))?(\s|$))");
   const std::regex usage("^usage: sicvm " + name + " ([^ \\[-][^ ]*)");
+  std::vector<OptionInfo> usageOptions;
   for (const std::string &line : lines(help)) {
     std::smatch m;
     if (std::regex_search(line, m, usage)) {
@@ -112,6 +117,9 @@ SubcommandInfo readSubcommand(const std::string &name, const std::string &help) 
         std::istringstream words(first);
         for (std::string w; std::getline(words, w, '|');) info.words.push_back(w);
       }
+      static const std::regex bracketed(R"(\[(--?[A-Za-z][a-z0-9-]*)(?: ([A-Z][A-Za-z0-9.]*))?\])");
+      for (std::sregex_iterator it(line.begin(), line.end(), bracketed), end; it != end; ++it)
+        usageOptions.push_back({{(*it)[1]}, (*it)[2]});
     } else if (std::regex_search(line, m, option)) {
       OptionInfo o;
       if (m[1].matched) o.names.push_back(m[1].str().substr(0, 2));
@@ -120,14 +128,23 @@ SubcommandInfo readSubcommand(const std::string &name, const std::string &help) 
       info.options.push_back(o);
     }
   }
+  for (const OptionInfo &u : usageOptions) {
+    bool known = std::any_of(info.options.begin(), info.options.end(), [&](const OptionInfo &o) {
+      return std::find(o.names.begin(), o.names.end(), u.names[0]) != o.names.end();
+    });
+    if (!known) info.options.push_back(u);
+  }
   info.options.push_back({{"--help"}, ""});
   return info;
 }
 
-const char *fileExtension(const std::string &metavar) {
+// The extension of the files a metavariable names ("" for any file); none
+// for a value that is not a file.
+std::optional<std::string> fileExtension(const std::string &metavar) {
+  if (size_t dot = metavar.rfind('.'); dot != std::string::npos) return metavar.substr(dot + 1);
   for (const FileKind &k : kFileKinds)
-    if (metavar == k.metavar) return k.extension;
-  return nullptr;
+    if (metavar == k.metavar) return std::string(k.extension);
+  return std::nullopt;
 }
 
 std::string join(const std::vector<std::string> &words, const char *separator) {
@@ -138,9 +155,9 @@ std::string join(const std::vector<std::string> &words, const char *separator) {
 
 // The completion of an argument whose metavariable is `metavar`.
 std::string completeValue(const std::string &metavar) {
-  const char *extension = fileExtension(metavar);
+  std::optional<std::string> extension = fileExtension(metavar);
   if (!extension) return "return 0";
-  return std::string("_sicvm_files '") + extension + "'; return 0";
+  return "_sicvm_files '" + *extension + "'; return 0";
 }
 
 std::string script(const std::vector<SubcommandInfo> &subcommands) {
@@ -181,9 +198,9 @@ std::string script(const std::vector<SubcommandInfo> &subcommands) {
     if (!s.words.empty())
       out += "      elif ((COMP_CWORD == 2)); then\n"
              "        COMPREPLY=($(compgen -W \"" + join(s.words, " ") + "\" -- \"$cur\"))\n";
-    else if (!s.positional.empty() && fileExtension(s.positional))
+    else if (std::optional<std::string> extension = fileExtension(s.positional); extension && !s.positional.empty())
       out += "      else\n"
-             "        _sicvm_files '" + std::string(fileExtension(s.positional)) + "'\n";
+             "        _sicvm_files '" + *extension + "'\n";
     out += "      fi\n      ;;\n";
   }
   out += "  esac\n"
