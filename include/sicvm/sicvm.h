@@ -6,6 +6,7 @@
 #include "sicvm/datetime.h"
 #include "sicvm/gas.h"
 #include "sicvm/image.h"
+#include "sicvm/library.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
 #include "sicvm/version.h"

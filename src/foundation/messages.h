@@ -82,5 +82,26 @@ inline constexpr Message kUnknownCallClass{127, kLevelFatal, C, "Unknown call ty
 inline constexpr Message kLibraryError{128, kLevelFatal, C, "%s function %d returns error %d\n"};
 inline constexpr Message kLibraryCheck{128, kLevelFatal, C, "%s function %d %s (error code %d)\n"};
 
+// Every message above, for lookups by code (tools explain a recorded code
+// with the text of its first message).
+inline constexpr const Message *kAll[] = {
+    &kMathError, &kDivisionByZero, &kInvalidPointNo, &kInvalidPointField, &kDeletedPoint, &kNvramError,
+    &kIndexOutOfBounds, &kNvramHasNo, &kInvalidParameter, &kOutOfRange, &kCommandLimit, &kUnknownCommand,
+    &kOperandKind, &kOperandKind2, &kOutsideCode, &kInvalidCallAddress, &kInvalidVarOperand, &kUnknownTypeClass,
+    &kInvalidArrayOperand, &kInvalidVarArray, &kInvalidArrayAddress, &kInvalidAbsoluteArray, &kInvalidElementSize,
+    &kInvalidElementCount, &kArraySizeMismatch, &kDsOutOfRange, &kDsNull, &kDsNotGlobalOrLocal,
+    &kCallStackOverflow, &kParamStackOverflow, &kParamStackUnderflow, &kInvalidPushCount, &kInvalidPushEmptyCount,
+    &kInvalidPopCount, &kUnknownEntryKind, &kUnknownCallTypeByte, &kUnknownCallClass, &kLibraryError,
+    &kLibraryCheck,
+};
+
 }  // namespace msg
+
+// The first message of `code`, or nullptr for a code the library never records.
+constexpr const Message *messageFor(int32_t code) {
+  for (const Message *m : msg::kAll)
+    if (m->code == code) return m;
+  return nullptr;
+}
+
 }  // namespace sicvm

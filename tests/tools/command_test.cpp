@@ -2,48 +2,20 @@
 // written or left alone, and the usage texts.
 #include <gtest/gtest.h>
 
+#include "tools/tool_process.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-namespace {
-
-struct Result {
-  int status;
-  std::string out;  // standard output and standard error
-};
-
-Result sicvm(const std::string &arguments) {
-  std::string command = std::string(SICVM_TOOL) + " " + arguments + " 2>&1";
-  Result r{-1, {}};
-  FILE *pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::string temp(const std::string &name) { return testing::TempDir() + "sicvm_cmd_" + name; }
-
-void write(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
-
-bool exists(const std::string &path) { return std::filesystem::exists(path); }
-
-const std::string kExamples = SICVM_EXAMPLES;
-
-}  // namespace
+using namespace tooltest;
 
 TEST(Command, EverySubcommandHasItsUsageAndBadUsageExitsWith1) {
   EXPECT_EQ(sicvm("--help").status, 0);
-  for (const char *subcommand : {"info", "list", "asm", "build", "disasm", "verify", "run"}) {
+  for (const char *subcommand : {"info", "list", "asm", "build", "disasm", "verify", "run", "points", "help"}) {
     Result r = sicvm(std::string(subcommand) + " --help");
     EXPECT_EQ(r.status, 0) << subcommand;
     EXPECT_NE(r.out.find(std::string("usage: sicvm ") + subcommand), std::string::npos) << r.out;
@@ -135,7 +107,8 @@ TEST(Command, RunWithPointsAndStore) {
   Result r = sicvm("run " + image + " --points " + kExamples + "/batch.csv --cycles 12 --period 1 --tz UTC0 --nvram " +
                    store + " --watch");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("  0:00005 DINT   save      2004       4"), std::string::npos) << r.out;  // linked var table
+  EXPECT_NE(r.out.find("  0:00005 count          DINT   save      2004       4"), std::string::npos)
+      << r.out;  // linked var table
   EXPECT_NE(r.out.find("changed vars"), std::string::npos);
   EXPECT_TRUE(exists(store));
 }

@@ -34,6 +34,7 @@ int buildCommand(const std::vector<std::string> &args) {
       options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "build");
+  if (!checkNotInput(sourcePath, output, "program", error)) return usageError(error, "build");
   stc::Compilation result =
       stc::compile(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()), sourcePath);
   for (const std::string &d : result.rendered) std::fprintf(stderr, "%s\n", d.c_str());
