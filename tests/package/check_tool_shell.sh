@@ -49,7 +49,7 @@ contains() {
   fi
 }
 
-for word in info list verify run asm build disasm gas completion --help --version; do contains "$word" ""; done
+for word in info list verify run asm build disasm points help gas completion --help --version; do contains "$word" ""; done
 expect "run " r
 expect "--cycles " run --cy
 contains "--watch" run -
@@ -65,5 +65,7 @@ expect "b.asm sub " disasm a.sic --output ""
 expect "d.st sub " build ""
 expect "a.sic sub " build d.st -o ""
 expect "--json " gas --j
+expect "force list set unforce watch " points ""
+expect "commands functions reference " help ""
 expect "bash " completion ""
 exit $fail

@@ -51,8 +51,8 @@ struct SubcommandInfo {
   std::vector<OptionInfo> options;
 };
 
-// Runs this program with `args` and returns its standard output; false when
-// it cannot be started.
+// Runs this program with `args` and returns its standard output and error;
+// false when it cannot be started or fails.
 bool runSelf(const std::vector<std::string> &args, std::string &output) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return false;
@@ -63,7 +63,9 @@ bool runSelf(const std::vector<std::string> &args, std::string &output) {
     return false;
   }
   if (child == 0) {
+    // Both streams: a help text may go to either.
     dup2(pipeFds[1], STDOUT_FILENO);
+    dup2(pipeFds[1], STDERR_FILENO);
     close(pipeFds[0]);
     close(pipeFds[1]);
     std::vector<char *> argv{const_cast<char *>("sicvm")};
@@ -105,17 +107,26 @@ std::vector<std::string> subcommandNames(const std::string &help) {
 SubcommandInfo readSubcommand(const std::string &name, const std::string &help) {
   SubcommandInfo info{name, "", {}, {}};
   static const std::regex option(R"(^ {2,}(-[A-Za-z], )?(--[a-z0-9-]+)(?: ([A-Z][A-Za-z0-9.]*))?(\s|$))");
-  const std::regex usage("^usage: sicvm " + name + " ([^ \\[-][^ ]*)");
+  // The usage line and its continuations ("       sicvm points watch ...").
+  const std::regex usage("^(?:usage:)? +sicvm " + name + " ([^ \\[-][^ ]*)(.*)$");
+  static const std::regex alternatives(R"(^(?: \| [a-z][a-z0-9-]*)+)");
   std::vector<OptionInfo> usageOptions;
   for (const std::string &line : lines(help)) {
     std::smatch m;
     if (std::regex_search(line, m, usage)) {
-      std::string first = m[1];
+      std::string first = m[1], rest = m[2];
       if (first[0] >= 'A' && first[0] <= 'Z') {
-        info.positional = first;
+        if (info.positional.empty() && info.words.empty()) info.positional = first;
       } else {
+        // Literal words: "bash", "a|b", or "a | b | c".
+        std::smatch more;
+        if (std::regex_search(rest, more, alternatives)) first += more.str();
         std::istringstream words(first);
-        for (std::string w; std::getline(words, w, '|');) info.words.push_back(w);
+        for (std::string w; std::getline(words, w, '|');) {
+          w.erase(0, w.find_first_not_of(' '));
+          w.erase(w.find_last_not_of(' ') + 1);
+          if (std::find(info.words.begin(), info.words.end(), w) == info.words.end()) info.words.push_back(w);
+        }
       }
       static const std::regex bracketed(R"(\[(--?[A-Za-z][a-z0-9-]*)(?: ([A-Z][A-Za-z0-9.]*))?\])");
       for (std::sregex_iterator it(line.begin(), line.end(), bracketed), end; it != end; ++it)
