@@ -7,16 +7,16 @@ using sicvm::Image;
 
 namespace {
 
-// The image of a machine whose error record is reachable, or !ok() after
-// setting the host error number to 22.
+// The image of a machine whose error record is reachable, or !ok() with the
+// host error number 22. Set-up resolved the record's words inside the State
+// Block, which lies in the image.
 Image recordOwner(VmMachine *machine) {
   Image image = Image::of(machine);
-  if (!image.ok() || !image.statusFlags() || !image.errorCode() || !image.errorAddress() ||
-      !image.errorArg1() || !image.errorArg2()) {
-    _winseterrno(22);
-    return Image();
-  }
-  return image;
+  if (image.ok() && image.statusFlags() && image.errorCode() && image.errorAddress() && image.errorArg1() &&
+      image.errorArg2())
+    return image;
+  if (image.ok()) _winseterrno(22);
+  return Image();
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
 
   VmCell *frame = nullptr;
   uint32_t count = 0, first = 0;
+  // The depth before the call: the library is handed the machine and could
+  // change paramDepth, but the outputs go where this call put the frame.
+  const uint32_t depth = m.paramDepth;
   if ((descriptor & 0xFFu) == kTypeStack) {
     if (!ctx.pushRoom(nout) || !ctx.popRoom(nin)) return;
     frame = ctx.paramStack + (m.paramDepth - nin);
@@ -54,7 +57,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
     return;
   }
   if ((descriptor & 0xFFu) == kTypeStack) {
-    const uint32_t bottom = m.paramDepth - nin;
+    const uint32_t bottom = depth - nin;
     for (uint32_t j = 0; j < nout; ++j) {
       VmCell &entry = ctx.paramStack[bottom + j];
       entry.type = VM_ENTRY_VALUE;

@@ -92,6 +92,7 @@ void pushVars(RunContext &ctx, VmCommand &cmd) {
 void popVars(RunContext &ctx, VmCommand &cmd) {
   const int32_t n = static_cast<int32_t>(cmd.src2.v.w[0]);
   const uint32_t s = cmd.src1.v.w[0], v = cmd.src1.v.w[1];
+  if (!ctx.paramDepthHolds()) return;
   const int32_t depth = static_cast<int32_t>(ctx.machine->paramDepth);
   if (depth < n) {
     ctx.raise(msg::kParamStackUnderflow, uint32_t(depth), uint32_t(n), int(uint32_t(depth) - uint32_t(n)));
@@ -146,6 +147,7 @@ void popVars(RunContext &ctx, VmCommand &cmd) {
 void setDs(RunContext &ctx, VmCommand &cmd) {
   const uint32_t s = cmd.src1.v.w[0], k = cmd.src2.v.w[0];
   VmMachine &m = *ctx.machine;
+  if (!ctx.callDepthHolds()) return;
   if (m.callDepth + 1 > ctx.callStackSize) {
     ctx.raise(msg::kCallStackOverflow, m.callDepth, 1, int(m.callDepth + 1));
     return;
@@ -187,6 +189,7 @@ void callInCode(RunContext &ctx, VmCommand &cmd) {
     ctx.raise(msg::kCallStackOverflow, 0, 1, 1);
     return;
   }
+  if (!ctx.callDepthHolds()) return;
   ctx.callStack[m.callDepth - 1].returnAddress = ctx.pc + 1;
   ctx.pc = target;
 }
@@ -200,6 +203,7 @@ void ret(RunContext &ctx) {
     ctx.pc = kFinished;
     return;
   }
+  if (!ctx.callDepthHolds()) return;
   const VmCallEntry &frame = ctx.callStack[m.callDepth - 1];
   const uint32_t address = frame.returnAddress, saved = frame.savedSegmentNo;
   if (address >= ctx.commandCount) {

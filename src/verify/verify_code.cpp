@@ -226,8 +226,8 @@ using sicvm::Image;
 
 extern "C" SICVM_API int32_t VmVerifyCode(VmMachine *machine) {
   Image image = Image::of(machine);
-  const VmCommand *code =
-      image.ok() ? image.at<VmCommand>(machine->code, image.header()->commandCount) : nullptr;
+  if (!image.ok()) return -1;
+  const VmCommand *code = image.at<VmCommand>(machine->code, image.header()->commandCount);
   if (code == nullptr) {
     _winseterrno(22);
     return -1;
