@@ -64,6 +64,9 @@ class SetUp {
   template <class... A>
   int32_t fail(const char *format, A... args) {
     logProgram(image_, kLevelFatal, format, args...);
+    // Withdraw the machine once more: before the overlap checks, a block
+    // that lies over the Machine Block may have been written over it.
+    if (image_.machine() != nullptr) m().imageSize = 0;
     return -1;
   }
   template <class... A>
