@@ -88,24 +88,36 @@ void expectRefusedByEveryExport(VmMachine *machine) {
 TEST(MachineGate, NullMachineIsRefusedByEveryExport) { expectRefusedByEveryExport(nullptr); }
 
 // Set-up fails after it has handed out the machine; the header fields it
-// never validated claim blocks far beyond the image.
+// never validated claim blocks far beyond the image, or a table that set-up
+// wrote over the Machine Block before the overlap checks refused it holds
+// the machine's own `image` and `imageSize` words.
 TEST(MachineGate, MachineOfARefusedImageIsRefusedByEveryExport) {
   using H = VmHeader;
+  auto set = [](uint32_t H::*field, uint32_t value) {
+    return [=](ImageBuilder &, H &h) { h.*field = value; };
+  };
   const struct {
     const char *what;
-    uint32_t H::*field;
-    uint32_t value;
+    std::function<void(ImageBuilder &, H &)> apply;
   } cases[] = {
-      {"code outside the image", &H::commandCount, 0x7FFFFFF},
-      {"table outside the image", &H::segmentCount, 0x3FFFFFFF},
-      {"state outside the image", &H::stateOffset, 0x7FFFFFF0},
-      {"replication outside the image", &H::replicationSize, 0x7FFFFFFF},
+      {"code outside the image", set(&H::commandCount, 0x7FFFFFF)},
+      {"table outside the image", set(&H::segmentCount, 0x3FFFFFFF)},
+      {"state outside the image", set(&H::stateOffset, 0x7FFFFFF0)},
+      {"replication outside the image", set(&H::replicationSize, 0x7FFFFFFF)},
+      {"table over the machine",
+       [](ImageBuilder &, H &h) {
+         h.segmentTableOffset = h.machineOffset + 4 * 22;  // slots 0..3 over words 22..25
+         h.segmentCount = 4;
+         h.replicationSize = 0x7FFFFFFF;
+       }},
   };
   VmSetLogLevel(0);
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    std::vector<uint8_t> bytes = program().build();
-    reinterpret_cast<H *>(bytes.data())->*c.field = c.value;
+    ImageBuilder b = program();
+    for (int k = 0; k < 3; ++k) b.segment();
+    std::vector<uint8_t> bytes = b.build();
+    c.apply(b, *reinterpret_cast<H *>(bytes.data()));
     test::TestMachine m(std::move(bytes));
     ASSERT_EQ(m.initResult(), -1);
     ASSERT_NE(m.get(), nullptr);  // the machine was handed out before the failing step
