@@ -132,9 +132,9 @@ class RunContext {
 
   // Records `message` at pc with (arg1, arg2) and logs it with the printf
   // arguments `args` when the level allows. Out of line: errors are rare.
-  template <class... Args>
-  [[gnu::cold, gnu::noinline]] void raise(const Message &message, uint32_t arg1, uint32_t arg2,
-                                          Args... args) const noexcept {
+  template <class... Want, class... Given>
+  [[gnu::cold, gnu::noinline]] void raise(const Message<Want...> &message, uint32_t arg1, uint32_t arg2,
+                                          Given... args) const noexcept {
     int saved = errno;  // the log must not look like a math error in errno mode
     sicvm::raise(image, message, pc, arg1, arg2, args...);
     errno = saved;
