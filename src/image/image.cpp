@@ -46,6 +46,12 @@ Image Image::of(VmMachine *machine) noexcept {
   if (h->arrayCount > 0)
     image.arrayCells_ = {h->arrayVarsOffset,
                          uint64_t(h->arrayVarsOffset) + uint64_t(h->arrayVarCount) * VM_CELL_SIZE};
+  // Every export may then use the error record and run status without a test.
+  if (!image.statusFlags() || !image.errorCode() || !image.errorAddress() || !image.errorArg1() ||
+      !image.errorArg2() || !image.runStatus()) {
+    _winseterrno(22);
+    return Image();
+  }
   return image;
 }
 

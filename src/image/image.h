@@ -35,6 +35,8 @@ class Image {
   // The machine gate: the image over which a successful set-up laid
   // `machine`. For a null machine, a machine whose header does not name it or
   // one whose last set-up failed: !ok(), with the host error number set to 22.
+  // On an ok() image the State Block words (statusFlags() ... runStatus())
+  // are never null.
   static Image of(VmMachine *machine) noexcept;
   // The image at `base` of `size` bytes, for set-up (extent = size).
   static Image atBase(void *base, uint32_t size) noexcept;

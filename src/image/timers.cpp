@@ -36,8 +36,7 @@ int32_t UpdateTimers(VmMachine *machine) {
   for (uint32_t j = 0; j < arrays; ++j) {
     const VmArrayRecord *record = image.arrayRecord(j);
     if (record == nullptr || record->type != VM_TYPE_TIME) continue;
-    // The count is read once: the cells may overlap array records, and the
-    // cells were checked for this many elements.
+    // The cells were checked for this many elements.
     const uint32_t count = record->elementCount;
     VmCell *cells = image.arrayCells(record, count);
     if (cells == nullptr) continue;

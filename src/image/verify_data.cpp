@@ -3,8 +3,8 @@
 // Both report every fault they find (recorded, logged at level 4 and
 // counted), never stop at the first, and end with a summary at level 10.
 // They change nothing in the image but the error record. A segment table
-// slot, var record, cell or array record that no longer lies in the image
-// (a program can overwrite them) is skipped: there is nothing to read.
+// slot, var record, cell or array record that does not lie where it must
+// (only a host that wrote over them could make it so) is skipped.
 #include "foundation/report.h"
 #include "image/var_walk.h"
 #include "sicvm/vm.h"

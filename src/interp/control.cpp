@@ -62,8 +62,7 @@ void pushVars(RunContext &ctx, VmCommand &cmd) {
     return;
   }
   for (uint32_t i = 0; i < n; ++i) {
-    // Checked again for every var: the entries written so far may lie over
-    // the segment's count or records.
+    // Every record and cell is checked where it is used.
     const VmVarRecord *record = ctx.varRecord(s, v + i);
     const VmCell *var = record ? ctx.cellAt(record->cell) : nullptr;
     if (var == nullptr) {
@@ -104,8 +103,7 @@ void popVars(RunContext &ctx, VmCommand &cmd) {
   }
   for (int32_t i = 0; i < n; ++i) {
     const uint32_t number = v - uint32_t(i);
-    // Checked again for every var: the values stored so far may lie over
-    // the segment's count or records.
+    // Every record and cell is checked where it is used.
     const VmVarRecord *record = ctx.varRecord(s, number);
     VmCell *var = record ? ctx.cellAt(record->cell) : nullptr;
     if (var == nullptr) {
