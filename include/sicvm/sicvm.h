@@ -3,6 +3,7 @@
 #define SICVM_SICVM_H
 
 #include "sicvm/convert.h"
+#include "sicvm/gas.h"
 #include "sicvm/image.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"

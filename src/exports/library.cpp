@@ -1,15 +1,15 @@
 // Load and unload notifications of libsicvm.so.
-#include <cstdlib>
 #include <ctime>
 
+#include "hostlib/random.h"
 #include "hostrt/log.h"
 
 namespace {
 
-// When the process loads the library: seed the random generator used by the
-// random functions and open the host log.
+// When the process loads the library: seed the random generator of the host
+// library's random functions with the time in seconds, and open the host log.
 __attribute__((constructor)) void libraryLoaded() {
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  sicvm::hostlib::seedRandom(static_cast<uint32_t>(std::time(nullptr)));
   LogInit(100, 3);
 }
 

@@ -2,17 +2,16 @@
 //
 // Every number in use has its row with its declared counts, so the code
 // verifier gets the right answer for every function. Families whose code is
-// not part of this build yet (points, date and time, bits and words, angles,
-// random numbers) have rows without a function: checking them answers from
-// the table, executing them gives lib::kNotAvailable, which stops the run
+// not part of this build yet have rows without a function: checking them
+// answers from the table, executing them gives lib::kNotAvailable, which stops the run
 // with error 128 instead of producing made-up outputs. The gas rows hand the
-// call on; until the gas computations are built they go to
-// gasNotAvailable, which checks the counts the gas functions declare.
+// call on to the gas exports, which check their own counts.
 #include "hostlib/hostlib.h"
 
 #include <iterator>
 
 #include "hostlib/functions.h"
+#include "sicvm/gas.h"
 
 namespace sicvm::hostlib {
 namespace {
@@ -24,10 +23,17 @@ constexpr Row fixed(int32_t number, const char *name, uint8_t inputs, uint8_t ou
                     lib::Function run = nullptr) {
   return Row{number, name, inputs, inputs, outputs, 0, run};
 }
-// A gas function: handed on unchecked; the counts document its declaration
-// and serve gasNotAvailable.
-constexpr Row gas(int32_t number, const char *name, uint8_t inputs, uint8_t outputs) {
-  return Row{number, name, inputs, inputs, outputs, 0, nullptr, &gasNotAvailable};
+// The gas exports take the frame as an untyped address.
+using GasExport = int32_t (*)(int32_t, int32_t, void *, int32_t, int32_t);
+template <GasExport F>
+int32_t handToGas(int32_t execute, int32_t function, VmCell *frame, int32_t nin, int32_t nout) {
+  return F(execute, function, frame, nin, nout);
+}
+
+// A gas function: handed on unchecked; the counts document its declaration.
+constexpr Row gas(int32_t number, const char *name, uint8_t inputs, uint8_t outputs,
+                  lib::HandOn handOn) {
+  return Row{number, name, inputs, inputs, outputs, 0, nullptr, handOn};
 }
 
 constexpr Row kTable[] = {
@@ -42,17 +48,17 @@ constexpr Row kTable[] = {
     fixed(6025, "GetCycleCount", 0, 1, &getCycleCount),
     fixed(6026, "GetHostWord408", 0, 1, &getHostWord408),
     // Point functions.
-    fixed(6031, "GetPointFieldValue", 2, 1),
-    fixed(6033, "GetPointValue", 1, 1),
-    fixed(6034, "GetPointStatus", 1, 1),
-    fixed(6035, "SetPointValue", 2, 1),
-    fixed(6036, "SetPointStatus", 2, 1),
-    fixed(6040, "ReadNvramValue", 1, 2),
-    fixed(6041, "ReadNvramStatus", 1, 2),
-    fixed(6042, "WriteNvramValue", 2, 1),
-    fixed(6043, "WriteNvramStatus", 2, 1),
-    fixed(6044, "ClearNvramValue", 1, 1),
-    fixed(6045, "ClearNvramStatus", 1, 1),
+    fixed(6031, "GetPointFieldValue", 2, 1, &getPointFieldValue),
+    fixed(6033, "GetPointValue", 1, 1, &getPointValue),
+    fixed(6034, "GetPointStatus", 1, 1, &getPointStatus),
+    fixed(6035, "SetPointValue", 2, 1, &setPointValue),
+    fixed(6036, "SetPointStatus", 2, 1, &setPointStatus),
+    fixed(6040, "ReadNvramValue", 1, 2, &readNvramValue),
+    fixed(6041, "ReadNvramStatus", 1, 2, &readNvramStatus),
+    fixed(6042, "WriteNvramValue", 2, 1, &writeNvramValue),
+    fixed(6043, "WriteNvramStatus", 2, 1, &writeNvramStatus),
+    fixed(6044, "ClearNvramValue", 1, 1, &clearNvramValue),
+    fixed(6045, "ClearNvramStatus", 1, 1, &clearNvramStatus),
     // Date and time functions.
     fixed(6050, "DtNow", 0, 1),
     fixed(6051, "DtPack", 7, 1),
@@ -91,39 +97,39 @@ constexpr Row kTable[] = {
     fixed(6090, "TmPack", 6, 1),
     fixed(6091, "TmUnpack", 1, 6),
     // Gas computations: the counts are those the gas functions check.
-    gas(6100, "GasK_NX19", 5, 2),
-    gas(6101, "GasK_GERG91", 5, 2),
-    gas(6102, "GasFlowrate_DA", 14, 6),
-    gas(6103, "GasFlowrate_DF", 14, 6),
-    gas(6104, "GasFlowrate_DT", 14, 6),
-    gas(6105, "GasFlowrate", 22, 4),
-    gas(6106, "GasFlowrate", 22, 19),
+    gas(6100, "GasK_NX19", 5, 2, &handToGas<&GasK_NX19>),
+    gas(6101, "GasK_GERG91", 5, 2, &handToGas<&GasK_GERG91>),
+    gas(6102, "GasFlowrate_DA", 14, 6, &handToGas<&GasFlowrate_DA>),
+    gas(6103, "GasFlowrate_DF", 14, 6, &handToGas<&GasFlowrate_DF>),
+    gas(6104, "GasFlowrate_DT", 14, 6, &handToGas<&GasFlowrate_DT>),
+    gas(6105, "GasFlowrate", 22, 4, &handToGas<&GasFlowrate>),
+    gas(6106, "GasFlowrate", 22, 19, &handToGas<&GasFlowrate>),
     // Bit functions.
-    fixed(6110, "GetBit16", 2, 1),
-    fixed(6111, "GetBit32", 2, 1),
-    fixed(6112, "SetBit16", 2, 1),
-    fixed(6113, "SetBit32", 2, 1),
-    fixed(6114, "ClearBit16", 2, 1),
-    fixed(6115, "ClearBit32", 2, 1),
-    fixed(6116, "PutBit16", 3, 1),
-    fixed(6117, "PutBit32", 3, 1),
-    fixed(6118, "ToggleBit16", 2, 1),
-    fixed(6119, "ToggleBit32", 2, 1),
-    fixed(6120, "PackBits16", 16, 1),
-    fixed(6122, "UnpackBits16", 1, 16),
+    fixed(6110, "GetBit16", 2, 1, &getBit16),
+    fixed(6111, "GetBit32", 2, 1, &getBit32),
+    fixed(6112, "SetBit16", 2, 1, &setBit16),
+    fixed(6113, "SetBit32", 2, 1, &setBit32),
+    fixed(6114, "ClearBit16", 2, 1, &clearBit16),
+    fixed(6115, "ClearBit32", 2, 1, &clearBit32),
+    fixed(6116, "PutBit16", 3, 1, &putBit16),
+    fixed(6117, "PutBit32", 3, 1, &putBit32),
+    fixed(6118, "ToggleBit16", 2, 1, &toggleBit16),
+    fixed(6119, "ToggleBit32", 2, 1, &toggleBit32),
+    fixed(6120, "PackBits16", 16, 1, &packBits16),
+    fixed(6122, "UnpackBits16", 1, 16, &unpackBits16),
     // Word functions.
-    fixed(6130, "MakeDword", 2, 1),
-    fixed(6131, "SplitDword", 1, 2),
-    fixed(6132, "SwapBytes16", 1, 1),
-    fixed(6133, "SwapWords32", 1, 1),
+    fixed(6130, "MakeDword", 2, 1, &makeDword),
+    fixed(6131, "SplitDword", 1, 2, &splitDword),
+    fixed(6132, "SwapBytes16", 1, 1, &swapBytes16),
+    fixed(6133, "SwapWords32", 1, 1, &swapWords32),
     // Angle conversions.
-    fixed(6141, "RadToDeg32", 1, 1),
-    fixed(6142, "RadToDeg64", 1, 1),
-    fixed(6143, "DegToRad32", 1, 1),
-    fixed(6144, "DegToRad64", 1, 1),
+    fixed(6141, "RadToDeg32", 1, 1, &radToDeg32),
+    fixed(6142, "RadToDeg64", 1, 1, &radToDeg64),
+    fixed(6143, "DegToRad32", 1, 1, &degToRad32),
+    fixed(6144, "DegToRad64", 1, 1, &degToRad64),
     // Random numbers.
-    fixed(6161, "Random32", 0, 1),
-    fixed(6162, "Random64", 0, 1),
+    fixed(6161, "Random32", 0, 1, &random32),
+    fixed(6162, "Random64", 0, 1, &random64),
 };
 
 static_assert(lib::sortedByNumber(kTable), "the host library table is sorted by number");
@@ -136,13 +142,6 @@ std::span<const lib::Row> table() noexcept { return kTable; }
 int32_t dispatch(int32_t mode, int32_t function, VmCell *frame, int32_t count, int32_t first,
                  int32_t nin, int32_t nout, VmMachine *machine) {
   return lib::dispatch(kTable, mode, function, frame, count, first, nin, nout, machine);
-}
-
-int32_t gasNotAvailable(int32_t execute, int32_t function, VmCell *, int32_t nin, int32_t nout) {
-  const Row *row = lib::findRow(kTable, function);
-  if (row == nullptr) return lib::kUnknown;
-  if (nin != row->minInputs || nout != row->outputs) return lib::kCountMismatch;
-  return execute ? lib::kNotAvailable : lib::kDone;
 }
 
 }  // namespace sicvm::hostlib

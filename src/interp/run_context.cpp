@@ -50,7 +50,7 @@ SegmentSlot RunContext::slotFor(uint32_t location) const noexcept {
 
 void RunContext::setLocal(uint32_t number, uint32_t location) noexcept {
   machine->localSegmentNo = number;
-  machine->localSegment = number == 0 ? 0 : location;
+  machine->localSegment = location;
   segment[1] = slotFor(machine->localSegment);
 }
 

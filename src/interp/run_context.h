@@ -165,7 +165,9 @@ class RunContext {
     const VmVarRecord *record = varRecord(s, n);
     return record ? cellAt(record->cell) : nullptr;
   }
-  // Makes data segment `number` (0 = none) the local segment.
+  // Makes data segment `number` at `location` the local segment; location 0
+  // leaves no local segment. set_ds passes data segment 0 with its location
+  // like any other; only ret passes (0, 0) for a saved number 0.
   void setLocal(uint32_t number, uint32_t location) noexcept;
   // The slot for a segment location (capacity 0 when it is unusable).
   SegmentSlot slotFor(uint32_t location) const noexcept;

@@ -201,6 +201,34 @@ TEST(Frames, SetDsCallAndRetReturnAfterTheCallAndRestoreTheSegment) {
   EXPECT_EQ(m->commandsRun, 7) << "0, 1, 4, 5, 6, 8, 7 ran; 2 failed";
 }
 
+// Data segment 0 selected by set_ds is the local segment like any other: slot 1 reads and
+// writes it, the point commands accept slot 1, and set_ds through slot 1 reads its var 0. Only
+// ret takes a saved number 0 for "no local segment".
+TEST(Frames, SegmentZeroBecomesTheLocalSegment) {
+  ImageBuilder b = fixture();
+  b.command(op("set_ds"), num(0), num(0));                        // 0: local = segment 0
+  b.command(op("call"), Operand::words(1, 4, VM_CALL_CODE));      // 1
+  b.command(op("mov"), l(8), Operand::none(), g(3));              // 2: no local segment any more
+  b.end();                                                        // 3
+  b.command(op("mov"), l(8), Operand::none(), g(2));              // 4: reads global var 8 through slot 1
+  b.command(op("mov"), g(9), Operand::none(), l(10));             // 5: writes global var 10 through slot 1
+  b.command(op("load_points"), Operand::var(1, 0));               // 6
+  b.command(op("save_points"), Operand::var(1, 0));               // 7
+  b.command(op("set_ds"), num(1), num(1));                        // 8: var 0 of segment 0, plus 1
+  b.command(op("call"), Operand::words(1, 11, VM_CALL_CODE));     // 9
+  b.command(op("ret"));                                           // 10
+  b.command(op("mov"), l(2), Operand::none(), g(11));             // 11: segment 1's var 2
+  b.command(op("ret"));                                           // 12
+  TestMachine m(b);
+  expectStop(m, {110, 2, 1, 8}, "Invalid operand var address (1:00008)");
+  EXPECT_EQ(bitsOf(m.globalCell(2)), 10u);
+  EXPECT_EQ(bitsOf(m.globalCell(10)), 11u);
+  EXPECT_EQ(bitsOf(m.globalCell(11)), 100u);
+  EXPECT_EQ(m->callDepth, 0u);
+  EXPECT_EQ(m->localSegmentNo + m->localSegment, 0u) << "ret restored no local segment";
+  EXPECT_EQ(m->commandsRun, 11) << "0, 1, 4..12, 10 ran; 2 failed";
+}
+
 // A failure opens and closes no frame.
 TEST(Frames, Errors) {
   const Command setDs = cmd(op("set_ds"), num(0), num(1)), ret = cmd(op("ret"));

@@ -3,15 +3,21 @@
 // (100 ms per cycle). After every cycle the points it writes are compared
 // with an independent model of the same control logic and plant.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "asm/assembler.h"
 #include "hostrt/points.h"
+#include "hostrt/store.h"
 #include "hostrt/sys.h"
 #include "runner/session.h"
+#include "sicvm/gas.h"
 
 using namespace sicvm;
 
@@ -19,7 +25,8 @@ namespace {
 
 class Example {
  public:
-  explicit Example(const std::string &name) {
+  // `nvram`: the non-volatile store file; none by default.
+  explicit Example(const std::string &name, const std::optional<std::string> &nvram = std::nullopt) {
     std::ifstream source(std::string(SICVM_EXAMPLES) + "/" + name + ".asm");
     assembly::Assembly a = assembly::assemble(std::string(std::istreambuf_iterator<char>(source), {}), name);
     EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
@@ -27,6 +34,7 @@ class Example {
     session_ = std::make_unique<runner::Session>(a.image);
     runner::SessionOptions options;
     options.pointsFile = std::string(SICVM_EXAMPLES) + "/" + name + ".csv";
+    options.nvramFile = nvram;
     std::string message;
     ok_ = session_->setUp(options, message) == runner::SetUpResult::OK;
     EXPECT_TRUE(ok_) << message;
@@ -194,4 +202,124 @@ TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
   }
   EXPECT_GE(rotations, 3);  // every pump had the duty
   EXPECT_GT(assisted, 0);
+}
+
+// Alarms latch on their rising edge, the operator's bits acknowledge them, and the total of
+// alarms raised is kept in the store: after a restart of the runner it goes on from where it
+// was (the alarms still active rise again), and the store file holds the last total.
+TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
+  const std::string store = ::testing::TempDir() + "alarms_example_" + std::to_string(getpid()) + ".nvram";
+  std::remove(store.c_str());
+  // Per cycle: the five inputs as bits (alarm 1 = bit 0) and the acknowledgement bits.
+  const struct { int inputs, ack; } script[] = {
+      {0b00010, 0},  {0b00010, 0},  {0b00110, 0}, {0b00111, 0}, {0b00101, 0b00010}, {0b00101, 0b00101},
+      {0b00000, 0},  {0b00000, 0b00100}, {0b11000, 0}, {0b11000, 0b11000}, {0b01000, 0}, {0b01001, 0},
+      {0b00000, 0b00001}, {0b10000, 0}, {0b10000, 0},
+  };
+  int last = 0, word = 0, first = 0;
+  double total = 0;
+  for (int run = 0; run < 3; ++run) {
+    Example alarms("alarms", store);
+    ASSERT_TRUE(alarms.ok());
+    last = 0;  // a restart forgets the previous inputs; the word and first-out start clear
+    word = first = 0;
+    for (const auto &step : script) {
+      for (int b = 0; b < 5; ++b) alarms.setPoint(1 + b, (step.inputs >> b) & 1);
+      alarms.setPoint(7, step.ack);
+      alarms.cycle();
+      for (int b = 0; b < 5; ++b) {
+        const int mask = 1 << b;
+        if ((step.inputs & mask) && !(last & mask)) {
+          word |= mask;
+          total += 1;
+          if (first == 0) first = b + 1;
+        }
+        if (step.ack & mask) word &= ~mask;
+      }
+      last = step.inputs;
+      if (word == 0) first = 0;
+      const int n = int(&step - script);
+      ASSERT_EQ(alarms.point(6), word) << "run " << run << " cycle " << n;
+      ASSERT_EQ(alarms.point(7), 0) << "run " << run << " cycle " << n;
+      ASSERT_EQ(alarms.point(8), first) << "run " << run << " cycle " << n;
+      ASSERT_EQ(alarms.point(9), total) << "run " << run << " cycle " << n;
+    }
+  }
+  EXPECT_EQ(total, 21.0) << "seven rising edges in each of the three runs";
+  const uint32_t handle = DboperOpen(store.c_str());
+  ASSERT_NE(handle, 0u) << DboperLastMessage();
+  DboperRecord record{};
+  EXPECT_EQ(DboperRead(handle, 9, &record), DBOPER_HAS_VALUE);
+  EXPECT_EQ(double(record.value), total);
+  DboperClose(handle);
+  std::remove(store.c_str());
+}
+
+// The gas meter over 300 cycles of changing temperature, pressure and
+// differential pressure, with stretches below the low-flow cutoff, below the
+// temperature range of GERG-91 and beyond the accepted dp/p. The model does
+// the metering logic itself and takes K and the flows from the exports
+// (their numbers have their own tests), with the gas and run of the program.
+TEST(Examples, GasMeterTotalisesTheStandardVolumeAndAlarmsOnBadResults) {
+  Example meter("gas_meter");
+  ASSERT_TRUE(meter.ok());
+  const double rhoc = 0.6799, xa = 0.008858, xy = 0.000668, period = 1.0, cutoff = 0.05;
+  auto lreal = [](double v) {
+    VmCell c{};
+    c.type = VM_TYPE_LREAL;
+    c.v.f64 = v;
+    return c;
+  };
+  auto dint = [](int32_t v) {
+    VmCell c{};
+    c.type = VM_TYPE_DINT;
+    c.v.i32 = v;
+    return c;
+  };
+  double total = 0;
+  int alarms = 0, stopped = 0;
+  for (int n = 1; n <= 300; ++n) {
+    double T = 283.15 + 10 * std::sin(n / 40.0), p = 2.5 + 0.5 * std::sin(n / 25.0);
+    double dpKpa = 25 + 20 * std::sin(n / 10.0);
+    if (n > 100 && n <= 120) dpKpa = 0.02;  // below the cutoff
+    if (n > 200 && n <= 210) T = 245.0;     // below the range of GERG-91
+    if (n > 250 && n <= 255) dpKpa = 700;   // dp / p above 0.25
+    meter.setPoint(1, T);
+    meter.setPoint(2, p);
+    meter.setPoint(3, dpKpa);
+    meter.cycle();
+
+    std::vector<VmCell> kf = {lreal(T), lreal(p), lreal(rhoc), lreal(xa), lreal(xy), dint(0), lreal(0)};
+    ASSERT_EQ(GasK_GERG91(1, 6101, kf.data(), 5, 2), 0);
+    const double K = kf[6].v.f64;
+    double qc = 0, qm = 0;
+    int32_t code = 0;
+    if (dpKpa >= cutoff) {
+      std::vector<VmCell> f = {lreal(T),    lreal(p),   lreal(rhoc), lreal(xa),  lreal(xy),    lreal(K),
+                               lreal(dpKpa / 1000), lreal(200.0), lreal(11.1), lreal(7.7), lreal(-3.4), dint(1),
+                               lreal(0.1),  dint(2),    lreal(100.0), lreal(15.6), lreal(8.3), lreal(-6.5),
+                               lreal(0.04), dint(0),    lreal(1.0),  dint(0)};
+      f[11].type = f[19].type = VM_TYPE_BOOL;
+      f.resize(41);
+      ASSERT_EQ(GasFlowrate(1, 6106, f.data(), 22, 19), 0);
+      code = f[22].v.i32;
+      qc = f[23].v.f64;
+      qm = f[25].v.f64;
+    } else {
+      ++stopped;
+    }
+    double volume = qc * period;
+    volume = volume / 3600;
+    total = total + volume;
+    alarms += code != 0;
+    ASSERT_EQ(meter.point(9), K) << n;
+    ASSERT_EQ(meter.point(4), qc) << n;
+    ASSERT_EQ(meter.point(5), qm) << n;
+    ASSERT_EQ(meter.point(6), code) << n;
+    ASSERT_EQ(meter.point(7), total) << n;
+    ASSERT_EQ(meter.point(8), code != 0 ? 1.0 : 0.0) << n;
+  }
+  EXPECT_EQ(stopped, 20);
+  EXPECT_EQ(alarms, 15) << "ten cycles too cold for GERG-91, five with too large a dp";
+  EXPECT_GT(total, 1000.0);
 }

@@ -21,5 +21,6 @@ int asmCommand(const std::vector<std::string> &args);
 int disasmCommand(const std::vector<std::string> &args);
 int runCommand(const std::vector<std::string> &args);
 int verifyCommand(const std::vector<std::string> &args);
+int gasCommand(const std::vector<std::string> &args);
 
 }  // namespace sicvm::tool

@@ -21,6 +21,7 @@ const Subcommand kSubcommands[] = {
     {"run", "set a program up and run it cycle by cycle", sicvm::tool::runCommand},
     {"asm", "assemble a source file into an image", sicvm::tool::asmCommand},
     {"disasm", "write assembly source that reproduces an image exactly", sicvm::tool::disasmCommand},
+    {"gas", "evaluate a gas metering function on named inputs", sicvm::tool::gasCommand},
 };
 
 void usage(FILE *out) {
