@@ -145,8 +145,8 @@ void popVars(RunContext &ctx, VmCommand &cmd) {
 void setDs(RunContext &ctx, VmCommand &cmd) {
   const uint32_t s = cmd.src1.v.w[0], k = cmd.src2.v.w[0];
   VmMachine &m = *ctx.machine;
-  if (!ctx.callDepthHolds()) return;
-  if (m.callDepth + 1 > ctx.callStackSize) {
+  // 64-bit: a forged depth of 2^32 - 1 must not wrap to an empty stack.
+  if (uint64_t(m.callDepth) + 1 > ctx.callStackSize) {
     ctx.raise(msg::kCallStackOverflow, m.callDepth, 1, int(m.callDepth + 1));
     return;
   }

@@ -54,18 +54,14 @@ void RunContext::setLocal(uint32_t number, uint32_t location) noexcept {
   segment[1] = slotFor(machine->localSegment);
 }
 
-bool RunContext::callDepthHolds() const noexcept {
+void RunContext::callDepthBeyondStack() const noexcept {
   const uint32_t depth = machine->callDepth;
-  if (depth <= callStackSize) return true;
   raise(msg::kCallStackOverflow, depth, 1, int(depth + 1));
-  return false;
 }
 
-bool RunContext::paramDepthHolds() const noexcept {
+void RunContext::paramDepthBeyondStack() const noexcept {
   const uint32_t depth = machine->paramDepth;
-  if (depth <= paramStackSize) return true;
   raise(msg::kParamStackOverflow, depth, 0, int(depth));
-  return false;
 }
 
 void RunContext::invalidVar(uint32_t s, uint32_t n) const noexcept {

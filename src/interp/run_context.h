@@ -197,8 +197,18 @@ class RunContext {
   // True when callDepth (paramDepth) does not exceed its stack; otherwise
   // raises 119 with the depth (120 with the depth and 0 wanted). Only a
   // forged depth fails: the commands never push past the stacks.
-  [[gnu::cold]] bool callDepthHolds() const noexcept;
-  [[gnu::cold]] bool paramDepthHolds() const noexcept;
+  bool callDepthHolds() const noexcept {
+    if (__builtin_expect(machine->callDepth <= callStackSize, 1)) return true;
+    callDepthBeyondStack();
+    return false;
+  }
+  bool paramDepthHolds() const noexcept {
+    if (__builtin_expect(machine->paramDepth <= paramStackSize, 1)) return true;
+    paramDepthBeyondStack();
+    return false;
+  }
+  [[gnu::cold, gnu::noinline]] void callDepthBeyondStack() const noexcept;
+  [[gnu::cold, gnu::noinline]] void paramDepthBeyondStack() const noexcept;
 
   // ---- Arrays ----
   // Absolute array number of the reference (s, relative): var 1 of segment
