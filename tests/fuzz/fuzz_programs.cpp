@@ -15,7 +15,7 @@
 // commandLimit + 1 commands. A violation aborts with a message. At exit the
 // target prints how many images it made, set up, verified and ran.
 //
-// Build with clang and -DSICVM_FUZZ=ON (see README), then for example
+// Build with the preset `fuzz` (see README), then for example
 //   ./build-fuzz/tests/fuzz/fuzz_programs -max_total_time=3600 -timeout=10
 #include <fuzzer/FuzzedDataProvider.h>
 
