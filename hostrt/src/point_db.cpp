@@ -14,6 +14,7 @@
 #include "hostrt/points.h"
 #include "hostrt/sys.h"
 #include "point_db_csv.h"
+#include "point_owner.h"
 
 struct PointDb {
   void *base = nullptr;
@@ -70,6 +71,8 @@ T *tableAt(const PointDb *db, uint64_t offset) {
 void fillTables(void *base, const PointsFile &file) {
   Layout layout = layoutFor(file.count);
   auto *header = static_cast<PointDbHeader *>(base);
+  header->ownerPid = static_cast<int32_t>(getpid());
+  header->ownerStart = hostrt::points::processStart(header->ownerPid);
   header->version = POINTDB_VERSION;
   header->pointCount = file.count;
   header->headerSize = static_cast<uint32_t>(kHeaderSize);
@@ -124,7 +127,8 @@ PointDb *createNamed(const char *name, const PointsFile &file, char *error, uint
   int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0660);
   if (fd < 0) {
     int code = errno;
-    std::string why = code == EEXIST ? std::string("already exists") : systemError(code);
+    std::string why = code == EEXIST ? std::string("already exists (PointDbReclaim removes it once its owner has gone)")
+                                     : systemError(code);
     return fail(error, errorSize, code, "shared memory object '" + std::string(name) + "': " + why);
   }
   // Reserving the pages now turns a full /dev/shm into an error here instead
@@ -267,6 +271,8 @@ PointConfigRecord *PointDbConfig(const PointDb *db) {
 PointValueRecord *PointDbValues(const PointDb *db) {
   return db != nullptr ? tableAt<PointValueRecord>(db, headerOf(db)->valueOffset) : nullptr;
 }
+
+const PointDbHeader *PointDbInfo(const PointDb *db) { return db != nullptr ? headerOf(db) : nullptr; }
 
 int32_t PointDbCount(const PointDb *db) { return db != nullptr ? headerOf(db)->pointCount : 0; }
 

@@ -121,8 +121,8 @@ bool isWhole(double value, double low, double high) {
   return value == std::trunc(value) && value >= low && value <= high;
 }
 
-// Checks that the type can hold the value and brings it into the type's
-// representation. Returns an empty text, or the reason for refusing it.
+}  // namespace
+
 std::string fitValue(int32_t type, std::string_view text, double &value) {
   const std::string quoted = "value '" + std::string(text) + "'";
   if (!std::isfinite(value)) return quoted + " is not a finite number";
@@ -146,6 +146,8 @@ std::string fitValue(int32_t type, std::string_view text, double &value) {
   value += 0.0;  // -0 becomes +0: a point never starts at negative zero
   return {};
 }
+
+namespace {
 
 // Parses one data line into `row`; returns the reason for refusing it, or "".
 std::string parseRow(const std::vector<std::string_view> &fields, PointRow &row) {

@@ -26,6 +26,11 @@ struct PointsFile {
 
 // Parses a whole points file. Returns false when anything is wrong; `errors`
 // then holds one "SOURCE:LINE: reason" per line and `out` must not be used.
+// Checks that a point of `type` can hold `value` and brings it into the
+// type's representation; returns "" or the reason for refusing it, naming
+// the value as `text`.
+std::string fitValue(int32_t type, std::string_view text, double &value);
+
 bool parsePointsText(std::string_view source, std::string_view text, PointsFile &out,
                      std::string &errors);
 

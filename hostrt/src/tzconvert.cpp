@@ -1,5 +1,6 @@
 // UTC <-> local time through a zone record's POSIX rule.
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 
@@ -39,15 +40,19 @@ struct Change {
   bool toDst;
 };
 
-// Whether daylight saving is in force at the UTC instant `utc`.
-bool inDst(const TzZoneRecord &zone, int64_t utc) {
-  if (zone.hasDst == 0) return false;
+// The changes of offset that decide any instant of one year: those of the
+// year, of the two years before and of the year after (rule times reach up
+// to a week either side of their date).
+struct YearChanges {
+  TzZoneRecord zone;
+  int64_t year;
+  bool set;
+  Change changes[8];
+};
+
+void computeChanges(const TzZoneRecord &zone, int64_t year, Change (&changes)[8]) {
   const int64_t stdMs = int64_t{zone.stdOffset} * kMsPerSecond;
   const int64_t dstMs = int64_t{zone.dstOffset} * kMsPerSecond;
-  const int64_t year = civilFromDay(floorDiv(utc + stdMs, kMsPerDay)).year;
-  // Rule times reach up to a week either side of their date, so the changes
-  // of the two years before and the year after bracket any instant.
-  Change changes[8];
   int count = 0;
   for (int64_t y = year - 2; y <= year + 1; ++y) {
     changes[count++] = {ruleDay(zone.startKind, zone.startDate, y) * kMsPerDay +
@@ -57,10 +62,37 @@ bool inDst(const TzZoneRecord &zone, int64_t utc) {
                             int64_t{zone.endTime} * kMsPerSecond - dstMs,
                         false};
   }
+}
+
+// The last few zones and years each thread asked about: calendar work walks
+// many instants of one year in one zone (and the year before, around the new
+// year), and working out a year's changes costs far more than looking them up.
+constexpr int kCachedYears = 4;
+thread_local YearChanges t_years[kCachedYears]{};
+thread_local int t_nextYear = 0;
+
+const Change *changesOf(const TzZoneRecord &zone, int64_t year) {
+  for (YearChanges &entry : t_years)
+    if (entry.set && entry.year == year && std::memcmp(&entry.zone, &zone, sizeof zone) == 0) return entry.changes;
+  YearChanges &entry = t_years[t_nextYear];
+  t_nextYear = (t_nextYear + 1) % kCachedYears;
+  computeChanges(zone, year, entry.changes);
+  entry.zone = zone;
+  entry.year = year;
+  entry.set = true;
+  return entry.changes;
+}
+
+// Whether daylight saving is in force at the UTC instant `utc`.
+bool inDst(const TzZoneRecord &zone, int64_t utc) {
+  if (zone.hasDst == 0) return false;
+  const int64_t stdMs = int64_t{zone.stdOffset} * kMsPerSecond;
+  const Change *changes = changesOf(zone, civilFromDay(floorDiv(utc + stdMs, kMsPerDay)).year);
   // The latest change at or before utc decides; at equal instants the start
   // counts as the later one.
   const Change *latest = nullptr;
-  for (const Change &c : changes) {
+  for (int i = 0; i < 8; ++i) {
+    const Change &c = changes[i];
     if (c.instant > utc) continue;
     if (latest == nullptr || c.instant > latest->instant ||
         (c.instant == latest->instant && c.toDst))
@@ -69,8 +101,18 @@ bool inDst(const TzZoneRecord &zone, int64_t utc) {
   return latest != nullptr && latest->toDst;
 }
 
+// The last zone each thread found valid, so that converting many instants in
+// one zone validates it once.
+thread_local TzZoneRecord t_validZone{};
+thread_local bool t_haveValidZone = false;
+
 bool usable(const TzZoneRecord *zone) {
-  return zone != nullptr && TzValidateTimeZone(zone) == 0;
+  if (zone == nullptr) return false;
+  if (t_haveValidZone && std::memcmp(&t_validZone, zone, sizeof *zone) == 0) return true;
+  if (TzValidateTimeZone(zone) != 0) return false;
+  t_validZone = *zone;
+  t_haveValidZone = true;
+  return true;
 }
 
 }  // namespace

@@ -100,11 +100,8 @@ bool zoneFromTzValue(const char *value, TzZoneRecord &zone) {
   return zoneFromFile(path, zone);
 }
 
-}  // namespace
-
-extern "C" {
-
-int32_t TzGetSystemTimeZone(TzZoneRecord *zone) {
+// Fills zone from a TZ value (or, with none, from the system zone file).
+int32_t loadZone(const char *tz, TzZoneRecord *zone) {
   if (zone == nullptr) {
     _winseterrno(22);
     return -1;
@@ -112,7 +109,6 @@ int32_t TzGetSystemTimeZone(TzZoneRecord *zone) {
   std::memset(zone, 0, sizeof *zone);
   bool ok = false;
   try {
-    const char *tz = std::getenv("TZ");
     ok = tz != nullptr ? zoneFromTzValue(tz, *zone) : zoneFromFile(kSystemZoneFile, *zone);
   } catch (const std::bad_alloc &) {
     ok = false;
@@ -123,6 +119,21 @@ int32_t TzGetSystemTimeZone(TzZoneRecord *zone) {
     return -1;
   }
   return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t TzGetSystemTimeZone(TzZoneRecord *zone) { return loadZone(std::getenv("TZ"), zone); }
+
+int32_t TzLoadTimeZone(const char *text, TzZoneRecord *zone) {
+  if (text == nullptr) {
+    if (zone != nullptr) std::memset(zone, 0, sizeof *zone);
+    _winseterrno(22);
+    return -1;
+  }
+  return loadZone(text, zone);
 }
 
 }  // extern "C"

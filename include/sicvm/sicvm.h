@@ -3,8 +3,10 @@
 #define SICVM_SICVM_H
 
 #include "sicvm/convert.h"
+#include "sicvm/datetime.h"
 #include "sicvm/gas.h"
 #include "sicvm/image.h"
+#include "sicvm/library.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
 #include "sicvm/vm.h"

@@ -157,5 +157,26 @@ inline constexpr Message<int> kUnknownCallClass{127, kLevelFatal, C, "Unknown ca
 inline constexpr Message<const char *, int, int> kLibraryError{128, kLevelFatal, C, "%s function %d returns error %d\n"};
 inline constexpr Message<const char *, int, const char *, int> kLibraryCheck{128, kLevelFatal, C, "%s function %d %s (error code %d)\n"};
 
+// Every message above, for lookups by code (tools explain a recorded code
+// with the text of its first message).
+inline constexpr const Message *kAll[] = {
+    &kMathError, &kDivisionByZero, &kInvalidPointNo, &kInvalidPointField, &kDeletedPoint, &kNvramError,
+    &kIndexOutOfBounds, &kNvramHasNo, &kInvalidParameter, &kOutOfRange, &kCommandLimit, &kUnknownCommand,
+    &kOperandKind, &kOperandKind2, &kOutsideCode, &kInvalidCallAddress, &kInvalidVarOperand, &kUnknownTypeClass,
+    &kInvalidArrayOperand, &kInvalidVarArray, &kInvalidArrayAddress, &kInvalidAbsoluteArray, &kInvalidElementSize,
+    &kInvalidElementCount, &kArraySizeMismatch, &kDsOutOfRange, &kDsNull, &kDsNotGlobalOrLocal,
+    &kCallStackOverflow, &kParamStackOverflow, &kParamStackUnderflow, &kInvalidPushCount, &kInvalidPushEmptyCount,
+    &kInvalidPopCount, &kUnknownEntryKind, &kUnknownCallTypeByte, &kUnknownCallClass, &kLibraryError,
+    &kLibraryCheck,
+};
+
 }  // namespace msg
+
+// The first message of `code`, or nullptr for a code the library never records.
+constexpr const Message *messageFor(int32_t code) {
+  for (const Message *m : msg::kAll)
+    if (m->code == code) return m;
+  return nullptr;
+}
+
 }  // namespace sicvm

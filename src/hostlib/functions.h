@@ -34,6 +34,46 @@ int32_t writeNvramStatus(const lib::Call &call);    // 6043
 int32_t clearNvramValue(const lib::Call &call);     // 6044
 int32_t clearNvramStatus(const lib::Call &call);    // 6045
 
+// Date and time functions: the calendar exports and the host's Unix-time and
+// duration primitives, with error 33 for invalid inputs and 34 for invalid
+// results.
+int32_t dtNow(const lib::Call &call);                 // 6050
+int32_t dtPack(const lib::Call &call);                // 6051
+int32_t dtUnpack(const lib::Call &call);              // 6052
+int32_t dtYear(const lib::Call &call);                // 6053
+int32_t dtMonth(const lib::Call &call);               // 6054
+int32_t dtDay(const lib::Call &call);                 // 6055
+int32_t dtHour(const lib::Call &call);                // 6056
+int32_t dtMinute(const lib::Call &call);              // 6057
+int32_t dtSecond(const lib::Call &call);              // 6058
+int32_t dtMillisecond(const lib::Call &call);         // 6059
+int32_t dtDecade(const lib::Call &call);              // 6060
+int32_t dtDayOfWeek(const lib::Call &call);           // 6061
+int32_t dtDayOfYear(const lib::Call &call);           // 6062
+int32_t dtWeekOfYear(const lib::Call &call);          // 6063
+int32_t dtIsDst(const lib::Call &call);               // 6064
+int32_t dtIsLeapYear(const lib::Call &call);          // 6065
+int32_t dtDaysInMonth(const lib::Call &call);         // 6066
+int32_t dtDaysInYear(const lib::Call &call);          // 6067
+int32_t dtWeeksInYear(const lib::Call &call);         // 6068
+int32_t dtIncYear(const lib::Call &call);             // 6069
+int32_t dtIncMonth(const lib::Call &call);            // 6070
+int32_t dtIncDecade(const lib::Call &call);           // 6071
+int32_t dtIncWeek(const lib::Call &call);             // 6072
+int32_t dtIncDay(const lib::Call &call);              // 6073
+int32_t dtBeginOfYear(const lib::Call &call);         // 6074
+int32_t dtBeginOfMonth(const lib::Call &call);        // 6075
+int32_t dtBeginOfDecade(const lib::Call &call);       // 6076
+int32_t dtBeginOfWeek(const lib::Call &call);         // 6077
+int32_t dtBeginOfDay(const lib::Call &call);          // 6078
+int32_t dtReportDayNext(const lib::Call &call);       // 6079
+int32_t dtReportDayPrev(const lib::Call &call);       // 6080
+int32_t dtReportDaysCount(const lib::Call &call);     // 6081
+int32_t dtToUnixTime(const lib::Call &call);          // 6082
+int32_t unixTimeToDt(const lib::Call &call);          // 6083
+int32_t tmPack(const lib::Call &call);                // 6090
+int32_t tmUnpack(const lib::Call &call);              // 6091
+
 // Bit functions: one bit of a 16-bit or 32-bit word; 16 BOOLs and a word.
 int32_t getBit16(const lib::Call &call);      // 6110
 int32_t getBit32(const lib::Call &call);      // 6111

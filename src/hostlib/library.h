@@ -90,6 +90,9 @@ struct Row {
   uint8_t cells;
   Function run;           // null: the function's family is not in this build
   HandOn handOn = nullptr;  // set: the call is handed on unchecked
+  // The value type (VM_TYPE_*) of a typed family's variant (SEL of DINT, ...):
+  // the type of its values and its result; 0 for the other functions.
+  uint8_t valueType = 0;
 };
 
 // The dispatcher of a library over its table (sorted by number):

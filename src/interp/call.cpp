@@ -2,6 +2,7 @@
 // interface, and the moving of the results.
 #include "interp/call.h"
 
+#include "interp/call_fields.h"
 #include "interp/library_classes.h"
 #include "sicvm/vm.h"
 
@@ -24,10 +25,10 @@ namespace sicvm::interp::call {
 // 128 naming the class, the function and the result, with pc left on the
 // call and the param stack as it was (the cleared output cells stay cleared).
 void callLibrary(RunContext &ctx, VmCommand &cmd) {
-  const uint32_t function = cmd.src1.v.w[0];
-  const uint32_t descriptor = cmd.src1.v.w[1];
-  const uint32_t nin = recordByte(cmd, 25), nout = recordByte(cmd, 26);
-  const LibraryClass *library = libraryClass(descriptor & kClassMask);
+  const uint32_t function = call_fields::target(cmd);
+  const bool onStack = call_fields::callType(cmd) == kTypeStack;
+  const uint32_t nin = call_fields::inputs(cmd), nout = call_fields::outputs(cmd);
+  const LibraryClass *library = libraryClass(call_fields::callClass(cmd));
   VmMachine &m = *ctx.machine;
 
   VmCell *frame = nullptr;
@@ -35,7 +36,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
   // The depth before the call: the library is handed the machine and could
   // change paramDepth, but the outputs go where this call put the frame.
   const uint32_t depth = m.paramDepth;
-  if ((descriptor & 0xFFu) == kTypeStack) {
+  if (onStack) {
     if (!ctx.pushRoom(nout) || !ctx.popRoom(nin)) return;
     frame = ctx.paramStack + (m.paramDepth - nin);
     count = nin + nout;
@@ -45,7 +46,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
       ctx.raise(msg::kLibraryError, function, 2, library->name, int(function), 2);
       return;
     }
-    first = recordByte(cmd, 24);
+    first = call_fields::first(cmd);
   }
   if (library == nullptr) return;  // unknown class: nothing called, pc stays
 
@@ -56,7 +57,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
     ctx.raise(msg::kLibraryError, function, uint32_t(result), library->name, int(function), int(result));
     return;
   }
-  if ((descriptor & 0xFFu) == kTypeStack) {
+  if (onStack) {
     const uint32_t bottom = depth - nin;
     for (uint32_t j = 0; j < nout; ++j) {
       VmCell &entry = ctx.paramStack[bottom + j];

@@ -9,12 +9,12 @@
 // command repeats until the command limit stops the run.
 #pragma once
 
+#include "interp/call_fields.h"
 #include "interp/control.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::interp::call {
 
-inline constexpr uint32_t kClassMask = 0xFF00;
 inline constexpr uint32_t kTypeStack = 1;  // parameters on the param stack; anything else: local segment
 
 // A call of a library class, or of an unknown class (call.cpp).
@@ -23,7 +23,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd);
 template <uint16_t Code>
 [[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   static_assert(Code == op("call"));
-  const uint32_t callClass = cmd.src1.v.w[1] & kClassMask;
+  const uint32_t callClass = call_fields::callClass(cmd);
   if (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT)
     control::callInCode(ctx, cmd);
   else

@@ -10,14 +10,14 @@ using lib::Row;
 
 // The seven rows of a typed family, at consecutive numbers in the type
 // order BOOL, INT, DINT, REAL, LREAL, TIME, DT.
-#define SICVM_TYPED(first, name, minIn, maxIn, F)             \
-  Row{first + 0, name, minIn, maxIn, 1, 0, &F<uint8_t>},      \
-      Row{first + 1, name, minIn, maxIn, 1, 0, &F<int16_t>},  \
-      Row{first + 2, name, minIn, maxIn, 1, 0, &F<int32_t>},  \
-      Row{first + 3, name, minIn, maxIn, 1, 0, &F<float>},    \
-      Row{first + 4, name, minIn, maxIn, 1, 0, &F<double>},   \
-      Row{first + 5, name, minIn, maxIn, 1, 0, &F<double>},   \
-      Row{first + 6, name, minIn, maxIn, 1, 0, &F<double>}
+#define SICVM_TYPED(first, name, minIn, maxIn, F)                                         \
+  Row{first + 0, name, minIn, maxIn, 1, 0, &F<uint8_t>, nullptr, VM_TYPE_BOOL},           \
+      Row{first + 1, name, minIn, maxIn, 1, 0, &F<int16_t>, nullptr, VM_TYPE_INT},        \
+      Row{first + 2, name, minIn, maxIn, 1, 0, &F<int32_t>, nullptr, VM_TYPE_DINT},       \
+      Row{first + 3, name, minIn, maxIn, 1, 0, &F<float>, nullptr, VM_TYPE_REAL},         \
+      Row{first + 4, name, minIn, maxIn, 1, 0, &F<double>, nullptr, VM_TYPE_LREAL},       \
+      Row{first + 5, name, minIn, maxIn, 1, 0, &F<double>, nullptr, VM_TYPE_TIME},        \
+      Row{first + 6, name, minIn, maxIn, 1, 0, &F<double>, nullptr, VM_TYPE_DT}
 
 // Variable input counts of MAX, MIN and MUX.
 constexpr uint8_t kFewest = 2;

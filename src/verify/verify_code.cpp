@@ -13,6 +13,7 @@
 // verifier changes nothing in the image but the error record.
 #include "foundation/report.h"
 #include "hostrt/sys.h"
+#include "interp/call_fields.h"
 #include "interp/command_table.h"
 #include "interp/library_classes.h"
 #include "sicvm/vm.h"
@@ -103,13 +104,12 @@ void CodeVerifier::outdatedNotice() {
 }
 
 void CodeVerifier::verifyCall() {
-  uint32_t descriptor = cmd_->src1.v.w[1];
-  uint32_t callType = descriptor & 0xFFu;
-  uint32_t callClass = descriptor & 0xFF00u;
+  uint32_t callType = call_fields::callType(*cmd_);
+  uint32_t callClass = call_fields::callClass(*cmd_);
   if (callType != 1 && callType != 2)
     fail(msg::kUnknownCallTypeByte, callType, static_cast<unsigned>(callType));
 
-  uint32_t function = cmd_->src1.v.w[0];
+  uint32_t function = call_fields::target(*cmd_);
   if (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) {
     uint32_t count = image_.header()->commandCount;
     if (function < 1 || function >= count)
@@ -121,8 +121,8 @@ void CodeVerifier::verifyCall() {
     fail(msg::kUnknownCallClass, callClass, static_cast<unsigned>(callClass));
     return;
   }
-  int32_t nin = cmd_->src2.v.bytes[1];
-  int32_t nout = cmd_->src2.v.bytes[2];
+  int32_t nin = call_fields::inputs(*cmd_);
+  int32_t nout = call_fields::outputs(*cmd_);
   int32_t result = library->entry(0, static_cast<int32_t>(function), nullptr, 0, 0, nin, nout,
                                   image_.machine());
   if (result == 0) return;

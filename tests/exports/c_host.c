@@ -66,6 +66,14 @@ int main(void) {
   CHECK(VmClearLastError(machine) == 34);
   CHECK(VmResetMachine(machine) == 0);
   CHECK(VmHostLocation(NULL) == 0);
+  {
+    /* The calendar in the zone the test runs in, UTC: day 0 is Saturday 1899-12-30. */
+    int32_t record[DT_RECORD_WORDS];
+    CHECK(DtUnpack(0.75, record) == record);
+    CHECK(record[DT_WORD_YEAR] == 1899 && record[DT_WORD_DAY] == 30 && record[DT_WORD_HOUR] == 18);
+    CHECK(DtDayOfWeek(0.0) == 6);
+    CHECK(DtPack(record) == 0.75);
+  }
   free(image);
   puts("c_host: ok");
   return 0;

@@ -135,6 +135,30 @@ TEST(TzConvert, RoundTripThroughAYear) {
   }
 }
 
+// Each thread keeps the changes of the last few zones and years it converted
+// in: answers must not depend on what was converted before. Every instant is
+// converted first alone (after a conversion in another zone and year) and
+// then in a run that cycles through more zones and years than are kept.
+TEST(TzConvert, AnswersDoNotDependOnEarlierConversions) {
+  const TzZoneRecord zones[] = {zone(kCet), zone(kUsEastern), zone(kSydney), zone("<+0330>-3:30<+0430>,J79/24,J263/24")};
+  std::vector<std::pair<double, int32_t>> alone, mixed;
+  for (int round = 0; round < 2; ++round)
+    for (int year = 1995; year < 2030; year += 7)
+      for (const TzZoneRecord &z : zones)
+        for (double day = 0; day < 366; day += 36.6) {
+          const double utc = dt(year, 1, 1) + day;
+          if (round == 0) {
+            const TzZoneRecord &other = zones[(&z - zones + 1) % 4];
+            DtUtcTimeToTzTime(dt(year + 50, 6, 1), &other, nullptr);  // something else last
+          }
+          int32_t flag = -1;
+          const double local = DtUtcTimeToTzTime(utc, &z, &flag);
+          (round == 0 ? alone : mixed).push_back({local, flag});
+          EXPECT_EQ(DtTzTimeToUtcTime(local, &z, 0), utc) << year << " " << day;
+        }
+  EXPECT_EQ(alone, mixed);
+}
+
 std::string be32(uint32_t v) {
   return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
           static_cast<char>(v)};
@@ -192,7 +216,14 @@ TEST(TzSystem, ReadsRulesAndZoneFileFootersAndRefusesTheRest) {
     EXPECT_EQ(TzGetSystemTimeZone(&z), c.expected ? 0 : -1) << c.tz;
     EXPECT_EQ(0, std::memcmp(&z, c.expected ? c.expected : &zero, sizeof z)) << c.tz;
     EXPECT_EQ(_wingeterrno(), c.expected ? 0 : 22) << c.tz;
+    // The same text given directly, whatever TZ says.
+    setenv("TZ", "UTC", 1);
+    std::memset(&z, 0x7f, sizeof z);
+    EXPECT_EQ(TzLoadTimeZone(c.tz.c_str(), &z), c.expected ? 0 : -1) << c.tz;
+    EXPECT_EQ(0, std::memcmp(&z, c.expected ? c.expected : &zero, sizeof z)) << c.tz;
   }
+  TzZoneRecord z;
+  EXPECT_EQ(TzLoadTimeZone(nullptr, &z), -1);
   setenv("TZ", "UTC", 1);  // the test suite's own setting
   unsetenv("TZDIR");
   for (const std::string &f : files) unlink(f.c_str());

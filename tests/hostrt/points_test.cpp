@@ -134,7 +134,8 @@ TEST(PointDb, NeverReusesAnExistingObjectNameAndReportsAMissingFile) {
   Loaded second = load(std::string(kHeader) + "1,2001,LREAL,0,7,0\n", name.c_str());
   EXPECT_EQ(second.db, nullptr);
   EXPECT_EQ(second.errnum, EEXIST);
-  EXPECT_EQ(second.error, "shared memory object '" + name.name + "': already exists");
+  EXPECT_EQ(second.error, "shared memory object '" + name.name +
+                              "': already exists (PointDbReclaim removes it once its owner has gone)");
   EXPECT_EQ(double{PointDbValues(first.db)[1].value}, 42.0);
   PointDbClose(first.db);
   char error[256] = "";
@@ -147,8 +148,8 @@ TEST(PointDb, AttachRefusesObjectsThatAreNotCompleteTables) {
   struct Case { size_t size; PointDbHeader header; const char *problem; } cases[] = {
       {16, {}, " is not a point database (16 bytes)"},
       {4096, {}, " is not a point database, or its tables are still being filled"},
-      {4096, {POINTDB_MAGIC, 9, 1, 64, 64, 576, 604, {}}, " has point database version 9, expected 1"},
-      {4096, {POINTDB_MAGIC, 1, 1000, 64, 64, 576, 604, {}}, " has a damaged point database header"},
+      {4096, {POINTDB_MAGIC, 9, 1, 64, 64, 576, 604, 0, 0, 0, {}}, " has point database version 9, expected 2"},
+      {4096, {POINTDB_MAGIC, 2, 1000, 64, 64, 576, 604, 0, 0, 0, {}}, " has a damaged point database header"},
   };
   for (const Case &c : cases) {
     ObjectName name;
@@ -223,3 +224,62 @@ TEST(ShmFields, ReadsEveryDocumentedField) {
 }
 
 }  // namespace
+
+// A force holds its value through PointDbApplyForces until released; only
+// real points can be forced.
+TEST(PointDb, ForcesAreAppliedUntilReleased) {
+  Loaded r = load(std::string(kHeader) + "1,1001,LREAL,0,1.5,0\n2,1002,INT,0,7,0\n");
+  ASSERT_NE(r.db, nullptr) << r.error;
+  double held = 0;
+  EXPECT_EQ(PointDbForcedValue(r.db, 1, &held), 0);
+  ASSERT_EQ(PointDbForce(r.db, 1, 42.25), 0);
+  PointDbValues(r.db)[1].value = 3.0;  // what a program saved
+  EXPECT_EQ(PointDbApplyForces(r.db), 1);
+  EXPECT_EQ(double{PointDbValues(r.db)[1].value}, 42.25);
+  EXPECT_EQ(double{PointDbValues(r.db)[2].value}, 7.0);
+  EXPECT_EQ(PointDbForcedValue(r.db, 1, &held), 1);
+  EXPECT_EQ(held, 42.25);
+  ASSERT_EQ(PointDbUnforce(r.db, 1), 0);
+  PointDbValues(r.db)[1].value = 3.0;
+  EXPECT_EQ(PointDbApplyForces(r.db), 0);
+  EXPECT_EQ(double{PointDbValues(r.db)[1].value}, 3.0);
+  for (int32_t index : {0, -1, 3}) {
+    EXPECT_EQ(PointDbForce(r.db, index, 1.0), -1) << index;
+    EXPECT_EQ(_wingeterrno(), EINVAL);
+  }
+  PointDbClose(r.db);
+}
+
+TEST(PointDb, FitValueKeepsWhatThePointsFileKeeps) {
+  struct Case {
+    int32_t type;
+    double value, fitted;
+    bool ok;
+  } cases[] = {
+      {POINT_TYPE_BOOL, 1, 1, true},   {POINT_TYPE_BOOL, 2, 0, false},     {POINT_TYPE_INT, 32767, 32767, true},
+      {POINT_TYPE_INT, 32768, 0, false}, {POINT_TYPE_DINT, 2.5, 0, false}, {POINT_TYPE_REAL, 0.1, double(0.1f), true},
+      {POINT_TYPE_REAL, 1e39, 0, false}, {POINT_TYPE_LREAL, 1e300, 1e300, true},
+  };
+  for (const Case &c : cases) {
+    double value = c.value;
+    char error[128] = "";
+    EXPECT_EQ(PointDbFitValue(c.type, &value, error, sizeof error), c.ok ? 0 : -1) << c.type << " " << c.value;
+    if (c.ok) EXPECT_EQ(value, c.fitted);
+    else EXPECT_NE(std::string(error), "");
+  }
+}
+
+// Nothing to reclaim: no object. An object of a process that runs (this one) stays.
+TEST(PointDb, ReclaimRemovesOnlyWhatNobodyOwns) {
+  ObjectName name;
+  char message[256] = "";
+  EXPECT_EQ(PointDbReclaim(name.c_str(), message, sizeof message), 0);
+  Loaded r = load(std::string(kHeader) + "1,1001,LREAL,0,1.5,0\n", name.c_str());
+  ASSERT_NE(r.db, nullptr) << r.error;
+  EXPECT_EQ(PointDbInfo(r.db)->ownerPid, getpid());
+  EXPECT_EQ(PointDbReclaim(name.c_str(), message, sizeof message), -1);
+  EXPECT_EQ(_wingeterrno(), EBUSY);
+  EXPECT_NE(std::string(message).find("in use by process " + std::to_string(getpid())), std::string::npos) << message;
+  EXPECT_TRUE(objectExists(name.name));
+  PointDbClose(r.db);
+}

@@ -196,8 +196,22 @@ TEST(Assembler, ListingLinesReassembleToTheSameListing) {
 }
 
 TEST(Assembler, ErrorsNameLineColumnAndWhatWasExpected) {
-  struct Case { const char *source; const char *error; } cases[] = {
-      {".segment g\n.var x DINT\nadd_int x, x, DINT#1\n", "t.asm:3:15: error: expected an INT constant, found 'DINT#1'"},
+  struct Case { const char *source; const char *error; bool only = false; } cases[] = {
+      {".segment g\n.var x INT\nadd_int x, x, DINT#1\n", "t.asm:3:15: error: expected an INT constant, found 'DINT#1'"},
+      // Named vars must have the types the command works on.
+      {".segment g\n.var a DINT\n.var b LREAL\nadd_dint a, b, 1\n", "t.asm:4:13: error: 'b' is an LREAL var; add_dint needs a DINT here"},
+      {".segment g\n.var a DINT\n.var b LREAL\ndint_to_lreal a, a\n", "t.asm:4:15: error: 'a' is a DINT var; dint_to_lreal needs an LREAL here"},
+      {".segment g\n.var a DINT\nmov LREAL#1.5, a\n", "t.asm:3:16: error: 'a' is a DINT var; mov needs an LREAL here"},
+      {".segment g\n.var a DINT\ntest_gt a\n", "t.asm:3:9: error: 'a' is a DINT var; test_gt needs a BOOL here"},
+      {".segment g\n.segment s\n.var t TIME\n.var d DT\nsub_dt s.d, s.d, s.d\n", "t.asm:5:8: error: 's.d' is a DT var; sub_dt needs a TIME here"},
+      // Constants must fit their types; only 'inf' is infinite.
+      {".segment g\n.var d BOOL = 2\n", "t.asm:2:15: error: '2' does not fit a BOOL (0, 1, TRUE or FALSE)"},
+      {".segment g\n.var i INT = 40000\n", "t.asm:2:14: error: '40000' does not fit an INT (-32768 to 32767)"},
+      {".segment g\n.var x LREAL\nadd_lreal x, x, LREAL#1e999\n", "t.asm:3:23: error: '1e999' is too large for an LREAL number"},
+      // One mistake, one error: uses of a name whose declaration failed are not reported again.
+      {".segment g\n.var k DINT = 3000000000\nadd_dint k, k, 1\nmov k, k\n", "t.asm:2:15: error: '3000000000' does not fit a DINT", true},
+      {".segment g\n.segment s bogus\n.var q BOOL\nset_ds s\nmov s.q, s.q\n", "t.asm:2:12: error: expected base=N, arrays=N or raw", true},
+      {".segment g\n.array a FLOAT[3]\n.data 1, 2\nmov a, a\n", "t.asm:2:10: error: expected an element type", true},
       {".segment g\nfoo vars[0:00001]\n", "t.asm:2:1: error: unknown command 'foo'"},
       {".segment g\njmp @nowhere\n", "t.asm:2:6: error: unknown label 'nowhere'"},
       {".segment g\nmov DINT#1,y\n", "t.asm:2:12: error: unknown name 'y'"},
@@ -215,6 +229,9 @@ TEST(Assembler, ErrorsNameLineColumnAndWhatWasExpected) {
     ASSERT_FALSE(a.ok()) << c.source;
     EXPECT_TRUE(a.image.empty());
     EXPECT_EQ(a.errors[0].text().rfind(c.error, 0), 0u) << a.errors[0].text() << "\n  expected: " << c.error;
+    if (c.only) {
+      EXPECT_EQ(a.errors.size(), 1u) << c.source << a.errors.back().text();
+    }
   }
 }
 
@@ -227,4 +244,29 @@ TEST(Assembler, ReportsEveryErrorOfASource) {
   std::string many = ".segment g\n";
   for (int i = 0; i < 80; ++i) many += "bad\n";
   EXPECT_EQ(assemble(many, "t.asm").errors.size(), kMaxErrors);
+}
+
+TEST(Assembler, WarnsOfAProgramThatCanRunOffItsEnd) {
+  struct Case {
+    const char *code;
+    bool warns;
+  } cases[] = {
+      {"add_dint a, a, 1\n", true},
+      {"add_dint a, a, 1\nret\n", false},
+      {"add_dint a, a, 1\nend\n", false},
+      {"l: add_dint a, a, 1\njmp @l\n", false},
+      {"cmd_dint a, DINT#0\njmp_eq @out\nret\nout: nop\n", true},  // a conditional jump reaches the last command
+      {"call @sub\nret\nsub: ret\n", false},
+      {"call @sub\nret\nsub: nop\n", true},                         // only a call reaches it
+      {"ret\nnop\n", false},                                        // never reached
+  };
+  for (const Case &c : cases) {
+    Assembly a = assemble(std::string(".segment g\n.var a DINT\n") + c.code, "t.asm");
+    ASSERT_TRUE(a.ok()) << c.code << a.errors[0].text();
+    EXPECT_EQ(a.warnings.size(), c.warns ? 1u : 0u) << c.code;
+    if (c.warns) {
+      EXPECT_EQ(a.warnings[0].text().rfind("t.asm:", 0), 0u);
+      EXPECT_NE(a.warnings[0].text().find(": warning: the program can run off its end"), std::string::npos);
+    }
+  }
 }

@@ -2,48 +2,20 @@
 // written or left alone, and the usage texts.
 #include <gtest/gtest.h>
 
+#include "tools/tool_process.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-namespace {
-
-struct Result {
-  int status;
-  std::string out;  // standard output and standard error
-};
-
-Result sicvm(const std::string &arguments) {
-  std::string command = std::string(SICVM_TOOL) + " " + arguments + " 2>&1";
-  Result r{-1, {}};
-  FILE *pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::string temp(const std::string &name) { return testing::TempDir() + "sicvm_cmd_" + name; }
-
-void write(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
-
-bool exists(const std::string &path) { return std::filesystem::exists(path); }
-
-const std::string kExamples = SICVM_EXAMPLES;
-
-}  // namespace
+using namespace tooltest;
 
 TEST(Command, EverySubcommandHasItsUsageAndBadUsageExitsWith1) {
   EXPECT_EQ(sicvm("--help").status, 0);
-  for (const char *subcommand : {"info", "list", "asm", "disasm", "verify", "run"}) {
+  for (const char *subcommand : {"info", "list", "asm", "build", "disasm", "verify", "run", "points", "help"}) {
     Result r = sicvm(std::string(subcommand) + " --help");
     EXPECT_EQ(r.status, 0) << subcommand;
     EXPECT_NE(r.out.find(std::string("usage: sicvm ") + subcommand), std::string::npos) << r.out;
@@ -66,6 +38,20 @@ TEST(Command, AsmWritesNothingWhenTheSourceHasErrors) {
   EXPECT_EQ(sicvm("asm " + source + " -o " + image).status, 1);
   std::ifstream in(image);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+}
+
+TEST(Command, BuildWritesTheImageOnlyWithoutErrors) {
+  std::string source = temp("bad.st"), image = temp("st.sic");
+  write(source, "PROGRAM P\nVAR x : INT; END_VAR\nx := y;\nx := TRUE;\nEND_PROGRAM\n");
+  write(image, "old");
+  Result r = sicvm("build " + source + " -o " + image);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(source + ":3:6: error: 'y' is not declared\n    x := y;\n         ^"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(source + ":4:6: error: cannot use BOOL as INT"), std::string::npos) << r.out;
+  std::ifstream in(image);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+  ASSERT_EQ(sicvm("build " + kExamples + "/st/tank.st -o " + image).status, 0);
+  EXPECT_EQ(sicvm("verify " + image + " --points " + kExamples + "/tank.csv").status, 0);
 }
 
 TEST(Command, ListShowsTheProgramAndItsCommands) {
@@ -103,6 +89,15 @@ TEST(Command, ExitStatusesOfSetUpVerificationAndRuns) {
       << run.out;
   EXPECT_EQ(run.out.find("cycle 2"), std::string::npos) << run.out;
   EXPECT_EQ(sicvm("run " + good + " --tz NOT-A-ZONE --cycles 1").status, 1);
+  // A zone name from the system's zone files, or a POSIX rule; the run names its zone first.
+  Result berlin = sicvm("run " + good + " --tz Europe/Berlin --cycles 1 --nvram none");
+  EXPECT_EQ(berlin.status, 0) << berlin.out;
+  EXPECT_NE(berlin.out.find("time zone: Europe/Berlin (UTC+01:00, summer time UTC+02:00 from M3.5.0/02:00 to "
+                            "M10.5.0/03:00)\ncycle 1:"),
+            std::string::npos)
+      << berlin.out;
+  Result india = sicvm("run " + good + " --tz '<+0530>-5:30' --cycles 1 --nvram none");
+  EXPECT_NE(india.out.find("time zone: <+0530>-5:30 (UTC+05:30)\n"), std::string::npos) << india.out;
 }
 
 TEST(Command, RunWithPointsAndStore) {
@@ -112,7 +107,8 @@ TEST(Command, RunWithPointsAndStore) {
   Result r = sicvm("run " + image + " --points " + kExamples + "/batch.csv --cycles 12 --period 1 --tz UTC0 --nvram " +
                    store + " --watch");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("  0:00005 DINT   save      2004       4"), std::string::npos) << r.out;  // linked var table
+  EXPECT_NE(r.out.find("  0:00005 count          DINT   save      2004       4"), std::string::npos)
+      << r.out;  // linked var table
   EXPECT_NE(r.out.find("changed vars"), std::string::npos);
   EXPECT_TRUE(exists(store));
 }

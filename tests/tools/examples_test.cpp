@@ -1,7 +1,8 @@
-// The example programs: each is assembled from examples/, set up against its
-// points file as `sicvm run` does, and run cycle by cycle on a manual clock
-// (100 ms per cycle). After every cycle the points it writes are compared
-// with an independent model of the same control logic and plant.
+// The example programs: each is assembled from examples/ (and compiled from
+// its Structured Text twin in examples/st/), set up against its points file
+// as `sicvm run` does, and run cycle by cycle on a manual clock (100 ms per
+// cycle). After every cycle the points it writes are compared with an
+// independent model of the same control logic and plant.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,12 +12,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "asm/assembler.h"
+#include "hostrt/datetime.h"
 #include "hostrt/points.h"
 #include "hostrt/store.h"
 #include "hostrt/sys.h"
 #include "runner/session.h"
+#include "sicvm/datetime.h"
+#include "stc/compiler.h"
 #include "sicvm/gas.h"
 
 using namespace sicvm;
@@ -25,13 +31,25 @@ namespace {
 
 class Example {
  public:
+  // `language` "asm": examples/NAME.asm; "st": examples/st/NAME.st.
   // `nvram`: the non-volatile store file; none by default.
-  explicit Example(const std::string &name, const std::optional<std::string> &nvram = std::nullopt) {
-    std::ifstream source(std::string(SICVM_EXAMPLES) + "/" + name + ".asm");
-    assembly::Assembly a = assembly::assemble(std::string(std::istreambuf_iterator<char>(source), {}), name);
-    EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
+  Example(const std::string &name, const std::string &language,
+          const std::optional<std::string> &nvram = std::nullopt) {
+    std::vector<uint8_t> image;
+    if (language == "asm") {
+      std::ifstream source(std::string(SICVM_EXAMPLES) + "/" + name + ".asm");
+      assembly::Assembly a = assembly::assemble(std::string(std::istreambuf_iterator<char>(source), {}), name);
+      EXPECT_TRUE(a.ok()) << (a.ok() ? "" : a.errors[0].text());
+      image = a.image;
+    } else {
+      std::ifstream source(std::string(SICVM_EXAMPLES) + "/st/" + name + ".st");
+      stc::Compilation c = stc::compile(std::string(std::istreambuf_iterator<char>(source), {}), name);
+      EXPECT_TRUE(c.ok()) << (c.rendered.empty() ? "" : c.rendered[0]);
+      EXPECT_TRUE(c.diagnostics.empty()) << (c.rendered.empty() ? "" : c.rendered[0]);
+      image = c.image;
+    }
     SysSetManualClock(5000);
-    session_ = std::make_unique<runner::Session>(a.image);
+    session_ = std::make_unique<runner::Session>(image);
     runner::SessionOptions options;
     options.pointsFile = std::string(SICVM_EXAMPLES) + "/" + name + ".csv";
     options.nvramFile = nvram;
@@ -88,8 +106,10 @@ double limit(double mn, double in, double mx) {
 // the high setpoint above the alarm limit and a slow outflow the level stays
 // above 85 % for longer than the alarm delay.
 TEST(Examples, TankKeepsItsLevelBetweenTheSetpointsAndRaisesTheAlarm) {
-  for (auto [high, outflow] : {std::pair{80.0, 1.5}, {95.0, 0.5}}) {
-    Example tank("tank");
+  for (auto [high, outflow, language] :
+       {std::tuple{80.0, 1.5, "asm"}, {95.0, 0.5, "asm"}, {80.0, 1.5, "st"}, {95.0, 0.5, "st"}}) {
+    SCOPED_TRACE(language);
+    Example tank("tank", language);
     ASSERT_TRUE(tank.ok());
     tank.setPoint(4, high);
     tank.setPoint(7, outflow);
@@ -115,7 +135,9 @@ TEST(Examples, TankKeepsItsLevelBetweenTheSetpointsAndRaisesTheAlarm) {
 TEST(Examples, BatchCountsItemsAndReportsStatistics) {
   const double feed[] = {10.2, 9.8, 10.5, 9.9, 10.1, 10.4, 9.7, 10.0};
   const int size = 5;  // the batch size in batch.csv
-  Example batch("batch");
+  for (const char *language : {"asm", "st"}) {
+  SCOPED_TRACE(language);
+  Example batch("batch", language);
   ASSERT_TRUE(batch.ok());
   bool sensor = false, trigM = false, ctuM = false, reset = false, done = false;
   int feedIndex = 0, cv = 0, batches = 0;
@@ -156,10 +178,13 @@ TEST(Examples, BatchCountsItemsAndReportsStatistics) {
     ASSERT_EQ(batch.point(9), average) << n;
   }
   EXPECT_EQ(batches, 6);
+  }
 }
 
 TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
-  Example pumps("pumps");
+  for (const char *language : {"asm", "st"}) {
+  SCOPED_TRACE(language);
+  Example pumps("pumps", language);
   ASSERT_TRUE(pumps.ok());
   double pressure = 5.0, startAt = 4.0, stopAt = 6.0, runtime = 0;
   bool demand = false, timerRunning = false;
@@ -202,6 +227,69 @@ TEST(Examples, PumpsRotateTheDutyAndAssistAtLowPressure) {
   }
   EXPECT_GE(rotations, 3);  // every pump had the duty
   EXPECT_GT(assisted, 0);
+  }
+}
+
+// The shift report in Berlin across both changes of 2023, one cycle every 10
+// minutes of a clock set through DtSetUtcTime. The model knows Berlin's
+// offsets of 2023 by hand (summer time from 2023-03-26 01:00 UTC to
+// 2023-10-29 01:00 UTC) and counts report days as local dates shifted back by
+// the 06:00 start.
+TEST(Examples, ShiftReportClosesItsDaysAt0600LocalAcrossSummerTime) {
+  TzZoneRecord berlin;
+  ASSERT_EQ(TzParseTimeZone("CET-1CEST,M3.5.0,M10.5.0/3", &berlin), 0);
+  ASSERT_EQ(VmSetTimeZone(&berlin), 0);
+  constexpr int64_t kMinute = 60000, kHour = 60 * kMinute, kDay = 24 * kHour;
+  // Milliseconds since 1899-12-30 00:00 UTC of a UTC date at midnight.
+  auto utcDay = [](int y, int m, int d) {
+    DtCalendarRecord r{y, m, d, 0, 0, 0, 0, 0, 0, 0, 0};
+    return static_cast<int64_t>(std::llround(DtEncodeDateTime(&r, 0) * kDay));
+  };
+  const int64_t summerFrom = utcDay(2023, 3, 26) + kHour, summerTo = utcDay(2023, 10, 29) + kHour;
+  auto local = [&](int64_t utc) { return utc + (utc >= summerFrom && utc < summerTo ? 2 : 1) * kHour; };
+  auto floorDiv = [](int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0 ? 1 : 0); };
+  auto reportDay = [&](int64_t utc) { return floorDiv(local(utc) - 6 * kHour, kDay); };
+  const int64_t commissioned = utcDay(2023, 1, 2) + 6 * kHour;  // the points file's 44928.25
+
+  for (int64_t from : {utcDay(2023, 3, 24), utcDay(2023, 10, 27)}) {
+    SCOPED_TRACE(from);
+    Example report("shift_report", "asm");
+    ASSERT_TRUE(report.ok());
+    int64_t counter = 0, dayStart = 0, yesterday = 0, closed = 0, current = 0;
+    int closedAtFive = 0, closedAtFour = 0;
+    for (int n = 0; n < 4 * 144; ++n) {
+      const int64_t now = from + n * 10 * kMinute;
+      const int rate = n % 5 + 1;
+      report.setPoint(2, rate);
+      ASSERT_EQ(DtSetUtcTime(static_cast<double>(now) / kDay), 0);
+      report.cycle();
+      counter += rate;
+      if (n == 0) {
+        dayStart = counter;
+        current = reportDay(now);
+      } else if (reportDay(now) != current) {
+        yesterday = counter - dayStart;
+        dayStart = counter;
+        current = reportDay(now);
+        ++closed;
+        (floorDiv(now, kHour) % 24 == 5 ? closedAtFive : closedAtFour)++;
+      }
+      const int64_t weekday = floorDiv(local(now), kDay) % 7;  // 0 Saturday, 1 Sunday
+      ASSERT_EQ(report.point(1), counter) << n;
+      ASSERT_EQ(report.point(3), counter - dayStart) << n;
+      ASSERT_EQ(report.point(4), yesterday) << n;
+      ASSERT_EQ(report.point(5), dayStart) << n;
+      ASSERT_EQ(report.point(8), reportDay(now) - reportDay(commissioned)) << n;
+      ASSERT_EQ(report.point(9), weekday <= 1 ? 1.0 : 0.0) << n;
+      ASSERT_EQ(report.point(10), closed) << n;
+    }
+    // Four days closed: at 05:00 UTC in winter and 04:00 UTC in summer.
+    EXPECT_EQ(closed, 4);
+    EXPECT_GT(closedAtFive, 0);
+    EXPECT_GT(closedAtFour, 0);
+  }
+  DtResetUtcTime();
+  VmSetTimeZone(nullptr);
 }
 
 // Alarms latch on their rising edge, the operator's bits acknowledge them, and the total of
@@ -219,7 +307,7 @@ TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
   int last = 0, word = 0, first = 0;
   double total = 0;
   for (int run = 0; run < 3; ++run) {
-    Example alarms("alarms", store);
+    Example alarms("alarms", "asm", store);
     ASSERT_TRUE(alarms.ok());
     last = 0;  // a restart forgets the previous inputs; the word and first-out start clear
     word = first = 0;
@@ -261,7 +349,7 @@ TEST(Examples, AlarmsLatchAcknowledgeAndKeepTheirTotalAcrossRestarts) {
 // the metering logic itself and takes K and the flows from the exports
 // (their numbers have their own tests), with the gas and run of the program.
 TEST(Examples, GasMeterTotalisesTheStandardVolumeAndAlarmsOnBadResults) {
-  Example meter("gas_meter");
+  Example meter("gas_meter", "asm");
   ASSERT_TRUE(meter.ok());
   const double rhoc = 0.6799, xa = 0.008858, xy = 0.000668, period = 1.0, cutoff = 0.05;
   auto lreal = [](double v) {

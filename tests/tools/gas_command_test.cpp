@@ -2,30 +2,15 @@
 // usage errors exit with 1 and name the problem.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
+
+#include "tools/tool_process.h"
 
 namespace {
 
-struct GasRun {
-  int status;
-  std::string out;
-};
+using GasRun = tooltest::Result;
 
-GasRun gas(const std::string &arguments) {
-  std::string command = std::string(SICVM_TOOL) + " gas " + arguments + " 2>&1";
-  GasRun r{-1, {}};
-  FILE *pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+GasRun gas(const std::string &arguments) { return tooltest::sicvm("gas " + arguments); }
 
 const std::string kGas = "T=293.15 p=1 rho=0.68 xa=0.01 xy=0.005 K=0.98 dp=0.02 D=200 d=100";
 

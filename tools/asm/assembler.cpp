@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <optional>
 #include <stdexcept>
 
+#include "asm/command_reader.h"
 #include "asm/constants.h"
 #include "asm/cursor.h"
 #include "builder/image_builder.h"
+#include "interp/call_fields.h"
 #include "interp/command_table.h"
 #include "text/listing.h"
 
@@ -20,379 +23,10 @@ std::string Diagnostic::text() const {
   std::string where = file;
   if (line > 0) where += ":" + std::to_string(line);
   if (line > 0 && column > 0) where += ":" + std::to_string(column);
-  return where + ": error: " + message;
+  return where + (warning ? ": warning: " : ": error: ") + message;
 }
 
 namespace {
-
-using text::Part;
-using text::Piece;
-using text::Shape;
-
-VmCell &slotCell(VmCommand &c, uint8_t slot) { return slot == 0 ? c.src1 : slot == 1 ? c.src2 : c.dst; }
-uint8_t &slotKind(VmCommand &c, uint8_t slot) { return slot == 0 ? c.src1Kind : slot == 1 ? c.src2Kind : c.dstKind; }
-
-// What command lines may refer to by name. Empty for lines that use numbers only.
-struct Names {
-  struct VarRef {
-    uint32_t segment;  // data segment number
-    uint32_t var;
-  };
-  std::map<std::string, uint32_t> segments;           // name -> segment number
-  std::map<std::string, VarRef> vars;                 // "name" (segment 0) and "segment.name"
-  std::map<std::string, uint32_t> arrays;             // name -> absolute array number
-  std::map<std::string, uint32_t> labels;             // name -> code address
-  int32_t baseSegment = 0;  // var 0 of segment 0: base of set_ds offsets
-  int32_t baseArray = 0;    // var 1 of segment 0: base of global array operands
-};
-
-// ---- Operands ----------------------------------------------------------------
-
-uint32_t word32(Cursor &c, const std::string &what) {
-  return static_cast<uint32_t>(c.integer(what, INT32_MIN, UINT32_MAX));
-}
-
-void readVarAddress(Cursor &c, uint32_t &segment, uint32_t &var) {
-  segment = static_cast<uint32_t>(c.integer("a segment index", 0, UINT32_MAX));
-  c.expect(':', "':' between segment index and var number");
-  var = static_cast<uint32_t>(c.integer("a var number", 0, UINT32_MAX));
-  c.expect(']', "']'");
-}
-
-void readVarAddress(Cursor &c, VmCell &cell) {
-  uint32_t segment, var;
-  readVarAddress(c, segment, var);
-  cell.v.w[0] = segment;
-  cell.v.w[1] = var;
-}
-
-// After "arrays[": vars[S:00001]+R]
-void readArrayAddress(Cursor &c, uint32_t &segment, uint32_t &relative) {
-  c.skipBlanks();
-  if (!c.acceptText("vars[")) c.expected("'vars[' (an array address is arrays[vars[S:00001]+N])");
-  uint32_t var;
-  size_t at = c.pos();
-  readVarAddress(c, segment, var);
-  if (var != 1) c.fail("an array address counts from var 1 of its segment (vars[S:00001])", at);
-  c.expect('+', "'+' and the relative array number");
-  relative = static_cast<uint32_t>(c.integer("a relative array number", 0, UINT32_MAX));
-  c.expect(']', "']'");
-}
-
-void setArrayOperand(VmCell &cell, uint32_t segment, uint32_t relative) {
-  cell.v.w[0] = segment;
-  cell.v.w[1] = relative;
-}
-
-// An array by address or by name; returns false when neither starts here.
-bool readArray(Cursor &c, const Names &names, VmCell &cell) {
-  c.skipBlanks();
-  if (c.acceptText("arrays[")) {
-    uint32_t s, r;
-    readArrayAddress(c, s, r);
-    setArrayOperand(cell, s, r);
-    return true;
-  }
-  size_t start = c.pos();
-  std::string_view name = c.identifier();
-  if (name.empty()) return false;
-  auto it = names.arrays.find(std::string(name));
-  if (it == names.arrays.end()) {
-    c.seek(start);
-    return false;
-  }
-  setArrayOperand(cell, 0, it->second - static_cast<uint32_t>(names.baseArray));
-  return true;
-}
-
-// Reads an operand: vars[S:N], arrays[...], op_type_K, a constant, a bare
-// number (when `type` names a type), or a name. `type` is the type a constant
-// in this position has: 0 = any typed constant, -1 = as written (mov).
-void readOperand(Cursor &c, int type, const Names &names, uint8_t &kind, VmCell &cell, uint32_t &movType) {
-  c.skipBlanks();
-  movType = 0;
-  size_t start = c.pos();
-  cell = VmCell{};
-  if (c.acceptText("vars[")) {
-    kind = VM_KIND_VAR;
-    readVarAddress(c, cell);
-    return;
-  }
-  if (c.acceptText("arrays[")) {
-    kind = VM_KIND_ARRAY;
-    uint32_t s, r;
-    readArrayAddress(c, s, r);
-    setArrayOperand(cell, s, r);
-    return;
-  }
-  if (c.acceptText("op_type_")) {
-    kind = static_cast<uint8_t>(c.integer("an operand kind", 0, 255));
-    return;
-  }
-  if (atTypedConstant(c)) {
-    bool raw = false;
-    Constant k = readTypedConstant(c, &raw);
-    if (type > 0 && !raw && k.type != type)
-      c.fail("expected " + aType(type) + " constant, found '" +
-                 std::string(c.text().substr(start, c.pos() - start)) + "'",
-             start);
-    kind = VM_KIND_CONST;
-    cell.type = static_cast<uint8_t>(k.type);
-    cell.v = k.value;
-    if (type < 0) movType = k.type;
-    return;
-  }
-  if (c.atInteger() || c.peek() == '.') {
-    if (type <= 0) c.expected("a typed constant such as DINT#5 (this operand has no type of its own)");
-    Constant k = readValue(c, type);
-    kind = VM_KIND_CONST;
-    cell.type = static_cast<uint8_t>(k.type);
-    cell.v = k.value;
-    return;
-  }
-  std::string_view name = c.qualifiedName();
-  if (!name.empty()) {
-    auto var = names.vars.find(std::string(name));
-    if (var != names.vars.end()) {
-      kind = VM_KIND_VAR;
-      cell.v.w[0] = var->second.segment == 0 ? 0 : 1;
-      cell.v.w[1] = var->second.var;
-      return;
-    }
-    auto array = names.arrays.find(std::string(name));
-    if (array != names.arrays.end()) {
-      kind = VM_KIND_ARRAY;
-      setArrayOperand(cell, 0, array->second - static_cast<uint32_t>(names.baseArray));
-      return;
-    }
-    c.fail("unknown name '" + std::string(name) + "' (not a declared var or array)", start);
-  }
-  c.expected("an operand (vars[S:N], arrays[...], a constant such as DINT#5, or a name)");
-}
-
-uint32_t readTarget(Cursor &c, const Names &names) {
-  c.skipBlanks();
-  size_t start = c.pos();
-  if (c.atInteger()) return static_cast<uint32_t>(c.integer("a code address", 0, UINT32_MAX));
-  std::string_view name = c.identifier();
-  if (name.empty()) c.expected("a code address or a label");
-  auto it = names.labels.find(std::string(name));
-  if (it == names.labels.end()) c.fail("unknown label '" + std::string(name) + "'", start);
-  return it->second;
-}
-
-void readCallTarget(Cursor &c, const Names &names, VmCommand &cmd) {
-  c.skipBlanks();
-  uint32_t callClass = 0;
-  if (c.accept('[')) {
-    cmd.src1.v.w[0] = word32(c, "a function number");
-    c.expect(']', "']'");
-  } else {
-    c.expect('@', "a call target (@label, @00012, @stdlib.N, @vellib.N, @extlib.N or [N])");
-    static const struct {
-      const char *prefix;
-      uint32_t callClass;
-    } libraries[] = {{"stdlib.", VM_CALL_STANDARD}, {"vellib.", VM_CALL_HOST}, {"extlib.", VM_CALL_EXTERNAL}};
-    bool library = false;
-    for (const auto &lib : libraries)
-      if (c.acceptText(lib.prefix)) {
-        cmd.src1.v.w[0] = word32(c, "a function number");
-        callClass = lib.callClass;
-        library = true;
-        break;
-      }
-    if (!library) {
-      cmd.src1.v.w[0] = readTarget(c, names);
-      callClass = VM_CALL_CODE;
-    }
-  }
-  cmd.src1.v.w[1] = callClass | 1u;  // call type 1: parameters on the param stack
-}
-
-// set_ds vars[S:00000]+K, or set_ds SEGMENT (the segment's number relative to
-// the base segment number in var 0 of segment 0).
-void readSetDs(Cursor &c, const Names &names, VmCommand &cmd) {
-  c.skipBlanks();
-  size_t start = c.pos();
-  if (c.acceptText("vars[")) {
-    cmd.src1.v.w[0] = word32(c, "a segment index");
-    c.expect(':', "':'");
-    size_t zeros = 0;
-    while (c.acceptText("0")) ++zeros;
-    if (zeros == 0) c.expected("'00000' (set_ds counts from var 0: vars[S:00000]+K)");
-    c.expect(']', "']'");
-    c.expect('+', "'+' and the segment offset");
-    cmd.src2.v.w[0] = word32(c, "a segment offset");
-    return;
-  }
-  std::string_view name = c.identifier();
-  if (name.empty()) c.expected("vars[S:00000]+K or a segment name");
-  auto it = names.segments.find(std::string(name));
-  if (it == names.segments.end()) c.fail("unknown segment '" + std::string(name) + "'", start);
-  cmd.src1.v.w[0] = 0;
-  cmd.src2.v.w[0] = it->second - static_cast<uint32_t>(names.baseSegment);
-}
-
-void readLiteral(Cursor &c, const char *literal) {
-  c.skipBlanks();
-  for (const char *p = literal; *p; ++p) {
-    if (*p == ',' || *p == '[' || *p == ']') {
-      c.expect(*p, std::string("'") + *p + "'");
-    } else if (!c.acceptText(std::string_view(p, 1))) {
-      c.expected(std::string("'") + literal + "'");
-    }
-  }
-}
-
-// Reads the pieces of `shape` into cmd (whose kinds hold the shape's defaults).
-void readShape(Cursor &c, const Shape &shape, const Names &names, VmCommand &cmd, uint32_t &movType) {
-  for (int k = 0; k < 3; ++k) slotKind(cmd, static_cast<uint8_t>(k)) = shape.defaultKind[k];
-  for (const Part *part = shape.parts; part->piece != Piece::END; ++part) {
-    VmCell &cell = slotCell(cmd, part->slot);
-    switch (part->piece) {
-      case Piece::END: break;
-      case Piece::LITERAL: readLiteral(c, part->text); break;
-      case Piece::OPERAND: {
-        int type = part->type == text::ConstType::MOV ? -1 : text::constTypeOf(*part, cmd);
-        uint32_t written = 0;
-        readOperand(c, type, names, slotKind(cmd, part->slot), cell, written);
-        if (part->type == text::ConstType::MOV) movType = written;
-        break;
-      }
-      case Piece::ARRAY:
-        if (!readArray(c, names, cell)) c.expected("an array (arrays[vars[S:00001]+N] or an array name)");
-        break;
-      case Piece::NUMBER: cell.v.w[0] = word32(c, "a number"); break;
-      case Piece::TARGET:
-        c.expect('@', "'@' and a code address or label");
-        cell.v.w[0] = readTarget(c, names);
-        break;
-      case Piece::DATA_SEG: {
-        c.skipBlanks();
-        if (c.acceptText("GDS")) cell.v.w[0] = 0;
-        else if (c.acceptText("LDS")) cell.v.w[0] = 1;
-        else c.expected("GDS or LDS");
-        break;
-      }
-      case Piece::CALL: readCallTarget(c, names, cmd); break;
-    }
-  }
-}
-
-const CommandKey *findKey(std::string_view name) {
-  for (const CommandKey &key : kCommandKeys)
-    if (name == key.name) return &key;
-  return nullptr;
-}
-
-void readKeys(Cursor &c, const Names &names, VmCommand &cmd, bool isCall) {
-  while (!c.atEnd()) {
-    size_t start = c.pos();
-    std::string_view name = c.qualifiedName();
-    if (name.empty()) c.expected("end of line or a field such as nin=2");
-    const CommandKey *key = findKey(name);
-    if (!key) c.fail("unknown field '" + std::string(name) + "' (see the list of command fields)", start);
-    if (key->callOnly && !isCall) c.fail("field '" + std::string(name) + "' belongs to call commands only", start);
-    c.expect('=', "'=' after " + std::string(name));
-    c.skipBlanks();
-    size_t at = c.pos();
-    int64_t value;
-    std::string_view varName = c.qualifiedName();
-    if (!varName.empty()) {
-      auto it = names.vars.find(std::string(varName));
-      if (it == names.vars.end() || (key->field != Field::FIRST && key->field != Field::NIN && key->field != Field::NOUT))
-        c.fail("expected a number for " + std::string(name) + ", found '" + std::string(varName) + "'", at);
-      value = it->second.var;
-    } else {
-      value = c.integer("a number for " + std::string(name), INT32_MIN, UINT32_MAX);
-    }
-    uint32_t v = static_cast<uint32_t>(value);
-    if ((value < 0 && key->max != 0xFFFFFFFFu) || v > key->max)
-      c.fail(std::string(name) + " must be 0 to " + std::to_string(key->max) + ", found " + std::to_string(value),
-             at);
-    if (key->field == Field::CALL_CLASS && (v & 0xFFu) != 0)
-      c.fail("a call class is a multiple of 0x100 (0x100, 0x200, 0x400, 0x800, 0x1000, ...)", at);
-    setField(cmd, *key, v);
-  }
-}
-
-// A whole command line after any address and labels.
-VmCommand readCommand(Cursor &c, const Names &names) {
-  VmCommand cmd{};
-  c.skipBlanks();
-  size_t start = c.pos();
-  const Shape *shape = nullptr;
-  Listing listing = Listing::OTHER;
-  uint32_t movType = 0;  // the type of a constant in a mov or push_const
-  if (c.accept('#')) {
-    cmd.code = static_cast<uint32_t>(c.integer("a command code (0 to 280)", 0, VM_COMMAND_CODES - 1));
-    listing = text::listingOf(cmd.code);
-  } else if (c.atInteger()) {
-    cmd.code = word32(c, "a code word");
-    readLiteral(c, "?,?,?");
-    readKeys(c, names, cmd, false);
-    return cmd;
-  } else {
-    std::string_view mnemonic = c.identifier();
-    if (mnemonic.empty()) c.expected("a command mnemonic");
-    if (mnemonic == "end") {
-      cmd.code = 0x80000000u;
-      readKeys(c, names, cmd, false);
-      return cmd;
-    }
-    int code = codeOf(mnemonic);
-    if (code < 0) c.fail("unknown command '" + std::string(mnemonic) + "'", start);
-    cmd.code = static_cast<uint32_t>(code);
-    listing = kCommands[code].listing;
-  }
-  if (listing == Listing::TIMER) {
-    // The operand text tells which timer shape it is: a var, an array
-    // element, or ?,? for any other SRC1 kind.
-    static const Shape *const alternatives[] = {&text::kShapeTimerVar, &text::kShapeTimerArray,
-                                                &text::kShapeTimerOther};
-    size_t at = c.pos();
-    std::optional<SyntaxError> firstError;
-    for (const Shape *alternative : alternatives) {
-      c.seek(at);
-      VmCommand attempt = cmd;
-      try {
-        readShape(c, *alternative, names, attempt, movType);
-        if (&text::shapeOf(listing, attempt.src1Kind) != alternative) continue;
-        size_t keysAt = c.pos();
-        if (!c.atEnd() && !std::isalpha(static_cast<unsigned char>(c.peek()))) {
-          c.seek(keysAt);
-          continue;
-        }
-        c.seek(keysAt);
-        cmd = attempt;
-        shape = alternative;
-        break;
-      } catch (const SyntaxError &e) {
-        if (!firstError || e.column > firstError->column) firstError = e;
-      }
-    }
-    if (!shape) {
-      c.seek(at);
-      if (firstError) throw *firstError;
-      c.expected("a timer: DST,vars[..] or DST,arrays[..][INDEX] or ?,?");
-    }
-  } else {
-    shape = &text::shapeOf(listing, 0);
-    if (shape == &text::kShapeOther) {
-      readLiteral(c, "?,?,?");
-    } else if (listing == Listing::SET_DS) {
-      for (int k = 0; k < 3; ++k) slotKind(cmd, static_cast<uint8_t>(k)) = shape->defaultKind[k];
-      readSetDs(c, names, cmd);
-    } else {
-      readShape(c, *shape, names, cmd, movType);
-    }
-  }
-  if (listing == Listing::MOV || listing == Listing::PUSH_CONST)
-    cmd.src2.v.w[0] = movType;
-  readKeys(c, names, cmd, listing == Listing::CALL);
-  return cmd;
-}
-
 // ---- The assembler ---------------------------------------------------------------
 
 struct BlockEntry {
@@ -420,6 +54,7 @@ class Assembler {
     // An array reference whose array is named: resolved after all declarations.
     std::string refName;
     size_t refLine = 0, refColumn = 0;
+    std::string name;  // the var's own name, "" without
   };
   struct SegmentDecl {
     std::string name;
@@ -441,11 +76,47 @@ class Assembler {
   }
   void firstPass(size_t lineNo, const std::string &line);
   void directive(Cursor &c, size_t lineNo);
+  // One handler per directive (after its name; `at` is where the name starts).
+  struct DirectiveEntry {
+    const char *name;
+    void (Assembler::*handle)(Cursor &c, size_t lineNo, size_t at);
+  };
+  static const DirectiveEntry kDirectives[];
+  void directiveProgram(Cursor &c, size_t lineNo, size_t at);
+  void directiveStacks(Cursor &c, size_t lineNo, size_t at);
+  void directiveCommandLimit(Cursor &c, size_t lineNo, size_t at);
+  void directiveReplication(Cursor &c, size_t lineNo, size_t at);
+  void directiveSegment(Cursor &c, size_t lineNo, size_t at);
+  void directiveVar(Cursor &c, size_t lineNo, size_t at);
+  void directiveArray(Cursor &c, size_t lineNo, size_t at);
+  void directiveData(Cursor &c, size_t lineNo, size_t at);
+  void directivePlace(Cursor &c, size_t lineNo, size_t at);
+  void directiveGap(Cursor &c, size_t lineNo, size_t at);
+  void directiveSize(Cursor &c, size_t lineNo, size_t at);
+  void directivePatch(Cursor &c, size_t lineNo, size_t at);
   void declareVar(Cursor &c, size_t lineNo);
+  void declareSegment(Cursor &c);
+  // Runs a declaration. When it fails, its names are remembered (their uses
+  // are not reported again) and *failedFlag, when given, stays set for the
+  // lines that continue it.
+  template <class Declare>
+  void declaring(const std::vector<std::string> &names, bool *failedFlag, Declare declare) {
+    if (failedFlag) *failedFlag = true;
+    try {
+      declare();
+    } catch (const SyntaxError &) {
+      for (const std::string &name : names) names_.failed.insert(name);
+      throw;
+    }
+    if (failedFlag) *failedFlag = false;
+  }
   void declareArray(Cursor &c);
   void arrayData(Cursor &c, build::Array &array, const std::string &name);
   void defineName(Cursor &c, size_t at, const std::string &name, bool global);
   Assembly finish();
+  symbols::SymbolTable symbolTable(const std::vector<uint8_t> &image) const;
+  // The last command, when a run can fall through it past the end of the code.
+  static std::optional<uint32_t> runsOffTheEnd(const std::vector<VmCommand> &code);
 
   std::string_view source_;
   std::string file_;
@@ -465,7 +136,19 @@ class Assembler {
   std::optional<uint32_t> gap_, size_;
   std::vector<Patch> patches_;
   size_t sizeLine_ = 0;
+  // The last .segment or .array failed: what continues it is not reported again.
+  bool segmentFailed_ = false, arrayFailed_ = false;
 };
+
+// The name a declaration line starts with (after the directive), or "" when
+// it starts with a type or a keyword.
+std::string declaredName(const Cursor &line) {
+  Cursor c(line.text(), line.pos());
+  c.skipBlanks();
+  std::string_view word = c.identifier();
+  if (word == "raw" || word == "base" || word == "arrays" || word == "ref" || typeCode(word) >= 0) return {};
+  return std::string(word);
+}
 
 // The line without its comment (from a ';' outside double quotes).
 std::string withoutComment(std::string_view line) {
@@ -494,7 +177,7 @@ Assembly Assembler::run() {
     try {
       firstPass(lineNo, line);
     } catch (const SyntaxError &e) {
-      error(lineNo, e.column, e.message);
+      if (!e.consequence) error(lineNo, e.column, e.message);
     }
     if (end == source_.size()) break;
     begin = end + 1;
@@ -538,117 +221,169 @@ void Assembler::firstPass(size_t lineNo, const std::string &line) {
   commands_.push_back({lineNo, line, c.pos()});
 }
 
+// The directives, in the order the README lists them.
+const Assembler::DirectiveEntry Assembler::kDirectives[] = {
+    {"program", &Assembler::directiveProgram},
+    {"stacks", &Assembler::directiveStacks},
+    {"command_limit", &Assembler::directiveCommandLimit},
+    {"replication", &Assembler::directiveReplication},
+    {"segment", &Assembler::directiveSegment},
+    {"var", &Assembler::directiveVar},
+    {"array", &Assembler::directiveArray},
+    {"data", &Assembler::directiveData},
+    {"place", &Assembler::directivePlace},
+    {"gap", &Assembler::directiveGap},
+    {"size", &Assembler::directiveSize},
+    {"patch", &Assembler::directivePatch},
+};
+
 void Assembler::directive(Cursor &c, size_t lineNo) {
   size_t at = c.pos();
   std::string name(c.identifier());
-  auto endOfLine = [&] {
-    if (!c.atEnd()) c.expected("end of line");
-  };
-  if (name == "program") {
-    if (haveProgram_) c.fail(".program is given twice", at);
-    haveProgram_ = true;
-    size_t wordAt = c.pos();
-    programName_ = c.word("a program name");
-    if (programName_.size() >= VM_PROGRAM_NAME_SIZE)
-      c.fail("a program name has at most " + std::to_string(VM_PROGRAM_NAME_SIZE - 1) + " bytes", wordAt);
-    programNumber_ = static_cast<int32_t>(c.integer("a program number", INT32_MIN, INT32_MAX));
-  } else if (name == "stacks") {
-    callStack_ = static_cast<uint32_t>(c.integer("the call stack size (entries)", 1, 0x1FFFFFFF));
-    paramStack_ = static_cast<uint32_t>(c.integer("the param stack size (entries)", 1, 0x15555555));
-  } else if (name == "command_limit") {
-    commandLimit_ = static_cast<int32_t>(c.integer("a command limit", INT32_MIN, INT32_MAX));
-  } else if (name == "replication") {
-    replication_ = static_cast<uint32_t>(c.integer("the replication block size in bytes", 0, UINT32_MAX));
-  } else if (name == "segment") {
-    SegmentDecl segment;
-    c.skipBlanks();
-    size_t nameAt = c.pos();
-    std::string_view word = c.identifier();
-    bool raw = false;
-    int32_t base = 0, arrays = 0;
-    auto key = [&](std::string_view w) {
-      if (w == "raw") {
-        raw = true;
-      } else if (w == "base" || w == "arrays") {
-        c.expect('=', "'=' after " + std::string(w));
-        int32_t v = static_cast<int32_t>(c.integer("a number", INT32_MIN, UINT32_MAX));
-        (w == "base" ? base : arrays) = v;
-      } else {
-        return false;
-      }
-      return true;
-    };
-    if (!word.empty() && !key(word)) {
-      segment.name = word;
-      if (names_.segments.count(segment.name)) c.fail("segment '" + segment.name + "' is already declared", nameAt);
-      names_.segments[segment.name] = static_cast<uint32_t>(segments_.size());
-    }
-    while (!c.atEnd()) {
-      size_t keyAt = c.pos();
-      std::string_view w = c.identifier();
-      if (w.empty() || !key(w)) {
-        c.seek(keyAt);
-        c.expected("base=N, arrays=N or raw");
-      }
-    }
-    if (raw && (base != 0 || arrays != 0)) c.fail("a raw segment has no base vars: drop base= and arrays=", nameAt);
-    if (!raw) {
-      segment.vars.push_back({build::Var(build::Value::dint(base)), {}, 0, 0});
-      segment.vars.push_back({build::Var(build::Value::dint(arrays)), {}, 0, 0});
-    }
-    if (segments_.empty() && segment.vars.size() >= 2) {
-      names_.baseSegment = base;
-      names_.baseArray = arrays;
-    }
-    segments_.push_back(std::move(segment));
-  } else if (name == "var") {
+  const DirectiveEntry *entry = nullptr;
+  for (const DirectiveEntry &d : kDirectives)
+    if (name == d.name) entry = &d;
+  if (!entry) {
+    std::string known;
+    for (const DirectiveEntry &d : kDirectives) known += std::string(known.empty() ? "" : ", ") + "." + d.name;
+    c.fail("unknown directive '." + name + "' (" + known + ")", at > 0 ? at - 1 : 0);
+  }
+  (this->*entry->handle)(c, lineNo, at);
+  if (!c.atEnd()) c.expected("end of line");
+}
+
+void Assembler::directiveProgram(Cursor &c, size_t, size_t at) {
+  if (haveProgram_) c.fail(".program is given twice", at);
+  haveProgram_ = true;
+  size_t wordAt = c.pos();
+  programName_ = c.word("a program name");
+  if (programName_.size() >= VM_PROGRAM_NAME_SIZE)
+    c.fail("a program name has at most " + std::to_string(VM_PROGRAM_NAME_SIZE - 1) + " bytes", wordAt);
+  programNumber_ = static_cast<int32_t>(c.integer("a program number", INT32_MIN, INT32_MAX));
+}
+
+void Assembler::directiveStacks(Cursor &c, size_t, size_t) {
+  callStack_ = static_cast<uint32_t>(c.integer("the call stack size (entries)", 1, 0x1FFFFFFF));
+  paramStack_ = static_cast<uint32_t>(c.integer("the param stack size (entries)", 1, 0x15555555));
+}
+
+void Assembler::directiveCommandLimit(Cursor &c, size_t, size_t) {
+  commandLimit_ = static_cast<int32_t>(c.integer("a command limit", INT32_MIN, INT32_MAX));
+}
+
+void Assembler::directiveReplication(Cursor &c, size_t, size_t) {
+  replication_ = static_cast<uint32_t>(c.integer("the replication block size in bytes", 0, UINT32_MAX));
+}
+
+void Assembler::directiveSegment(Cursor &c, size_t, size_t) {
+  declaring({declaredName(c)}, &segmentFailed_, [&] { declareSegment(c); });
+}
+
+void Assembler::directiveVar(Cursor &c, size_t lineNo, size_t at) {
+  std::string declared = declaredName(c);
+  std::string segment = segments_.empty() ? std::string() : segments_.back().name;
+  std::vector<std::string> names{declared};
+  if (!segment.empty()) names.push_back(segment + "." + declared);
+  declaring(names, nullptr, [&] {
+    if (segmentFailed_) throw SyntaxError{c.column(), "", true};  // its segment was reported
     if (segments_.empty()) c.fail(".var needs a .segment before it", at - 1);
     declareVar(c, lineNo);
-  } else if (name == "array") {
-    declareArray(c);
-  } else if (name == "data") {
-    if (arrays_.empty()) c.fail(".data continues an .array: declare the array first", at);
-    arrayData(c, arrays_.back(), arrayNames_.back());
-  } else if (name == "place") {
+  });
+}
+
+void Assembler::directiveArray(Cursor &c, size_t, size_t) {
+  declaring({declaredName(c)}, &arrayFailed_, [&] { declareArray(c); });
+}
+
+void Assembler::directiveData(Cursor &c, size_t, size_t at) {
+  if (arrayFailed_) throw SyntaxError{c.column(), "", true};  // its array was reported
+  if (arrays_.empty()) c.fail(".data continues an .array: declare the array first", at);
+  arrayData(c, arrays_.back(), arrayNames_.back());
+}
+
+void Assembler::directivePlace(Cursor &c, size_t, size_t) {
+  c.skipBlanks();
+  size_t blockAt = c.pos();
+  std::string_view block = c.identifier();
+  const BlockEntry *entry = nullptr;
+  for (const BlockEntry &b : kBlocks)
+    if (block == b.name) entry = &b;
+  if (!entry)
+    c.fail("expected a block name (machine, state, callstack, paramstack, code, segtable, segments, segvars, "
+           "arrays, arrayvars, replication), found '" + std::string(block) + "'",
+           blockAt);
+  placements_.emplace_back(entry->block, static_cast<uint32_t>(c.integer("an offset", 0, UINT32_MAX)));
+}
+
+void Assembler::directiveGap(Cursor &c, size_t, size_t) {
+  gap_ = static_cast<uint32_t>(c.integer("a gap in bytes", 0, UINT32_MAX));
+}
+
+void Assembler::directiveSize(Cursor &c, size_t lineNo, size_t) {
+  size_ = static_cast<uint32_t>(c.integer("an image size in bytes", 336, UINT32_MAX));
+  sizeLine_ = lineNo;
+}
+
+void Assembler::directivePatch(Cursor &c, size_t lineNo, size_t) {
+  Patch patch;
+  patch.line = lineNo;
+  patch.offset = static_cast<uint32_t>(c.integer("an image offset", 0, UINT32_MAX));
+  c.skipBlanks();
+  while (!c.atEnd()) {
+    char h = c.peek(), l = c.peek(1);
+    if (!std::isxdigit(static_cast<unsigned char>(h)) || !std::isxdigit(static_cast<unsigned char>(l)))
+      c.expected("bytes as pairs of hexadecimal digits");
+    auto nibble = [](char x) { return std::isdigit(static_cast<unsigned char>(x)) ? x - '0' : std::tolower(x) - 'a' + 10; };
+    patch.bytes.push_back(static_cast<uint8_t>(nibble(h) * 16 + nibble(l)));
+    c.seek(c.pos() + 2);
     c.skipBlanks();
-    size_t blockAt = c.pos();
-    std::string_view block = c.identifier();
-    const BlockEntry *entry = nullptr;
-    for (const BlockEntry &b : kBlocks)
-      if (block == b.name) entry = &b;
-    if (!entry)
-      c.fail("expected a block name (machine, state, callstack, paramstack, code, segtable, segments, segvars, "
-             "arrays, arrayvars, replication), found '" + std::string(block) + "'",
-             blockAt);
-    placements_.emplace_back(entry->block, static_cast<uint32_t>(c.integer("an offset", 0, UINT32_MAX)));
-  } else if (name == "gap") {
-    gap_ = static_cast<uint32_t>(c.integer("a gap in bytes", 0, UINT32_MAX));
-  } else if (name == "size") {
-    size_ = static_cast<uint32_t>(c.integer("an image size in bytes", 336, UINT32_MAX));
-    sizeLine_ = lineNo;
-  } else if (name == "patch") {
-    Patch patch;
-    patch.line = lineNo;
-    patch.offset = static_cast<uint32_t>(c.integer("an image offset", 0, UINT32_MAX));
-    c.skipBlanks();
-    while (!c.atEnd()) {
-      char h = c.peek(), l = c.peek(1);
-      if (!std::isxdigit(static_cast<unsigned char>(h)) || !std::isxdigit(static_cast<unsigned char>(l)))
-        c.expected("bytes as pairs of hexadecimal digits");
-      auto nibble = [](char x) { return std::isdigit(static_cast<unsigned char>(x)) ? x - '0' : std::tolower(x) - 'a' + 10; };
-      patch.bytes.push_back(static_cast<uint8_t>(nibble(h) * 16 + nibble(l)));
-      c.seek(c.pos() + 2);
-      c.skipBlanks();
-    }
-    if (patch.bytes.empty()) c.expected("bytes as pairs of hexadecimal digits");
-    patches_.push_back(std::move(patch));
-  } else {
-    c.fail("unknown directive '." + name +
-               "' (.program, .stacks, .command_limit, .replication, .segment, .var, .array, .data, .place, .gap, "
-               ".size, .patch)",
-           at > 0 ? at - 1 : 0);
   }
-  endOfLine();
+  if (patch.bytes.empty()) c.expected("bytes as pairs of hexadecimal digits");
+  patches_.push_back(std::move(patch));
+}
+
+void Assembler::declareSegment(Cursor &c) {
+  SegmentDecl segment;
+  c.skipBlanks();
+  size_t nameAt = c.pos();
+  std::string_view word = c.identifier();
+  bool raw = false;
+  int32_t base = 0, arrays = 0;
+  auto key = [&](std::string_view w) {
+    if (w == "raw") {
+      raw = true;
+    } else if (w == "base" || w == "arrays") {
+      c.expect('=', "'=' after " + std::string(w));
+      int32_t v = static_cast<int32_t>(c.integer("a number", INT32_MIN, UINT32_MAX));
+      (w == "base" ? base : arrays) = v;
+    } else {
+      return false;
+    }
+    return true;
+  };
+  if (!word.empty() && !key(word)) {
+    segment.name = word;
+    if (names_.segments.count(segment.name)) c.fail("segment '" + segment.name + "' is already declared", nameAt);
+  }
+  while (!c.atEnd()) {
+    size_t keyAt = c.pos();
+    std::string_view w = c.identifier();
+    if (w.empty() || !key(w)) {
+      c.seek(keyAt);
+      c.expected("base=N, arrays=N or raw");
+    }
+  }
+  if (raw && (base != 0 || arrays != 0)) c.fail("a raw segment has no base vars: drop base= and arrays=", nameAt);
+  if (!raw) {
+    segment.vars.push_back({build::Var(build::Value::dint(base)), {}, 0, 0, {}});
+    segment.vars.push_back({build::Var(build::Value::dint(arrays)), {}, 0, 0, {}});
+  }
+  if (!segment.name.empty()) names_.segments[segment.name] = static_cast<uint32_t>(segments_.size());
+  if (segments_.empty() && segment.vars.size() >= 2) {
+    names_.baseSegment = base;
+    names_.baseArray = arrays;
+  }
+  segments_.push_back(std::move(segment));
 }
 
 void Assembler::declareVar(Cursor &c, size_t lineNo) {
@@ -732,6 +467,10 @@ void Assembler::declareVar(Cursor &c, size_t lineNo) {
     }
   }
   var.init.type = static_cast<uint8_t>(cellType);
+  decl.name = name;
+  if (int recordType = var.recordType ? *var.recordType : var.init.type;
+      (var.typeClass & VM_CLASS_MASK) != VM_CLASS_ARRAY_REF && recordType >= VM_TYPE_BOOL && recordType <= VM_TYPE_DT)
+    names_.types[{segmentNo, varNo}] = recordType;
   if (!name.empty()) {
     if (segmentNo == 0) defineName(c, nameAt, name, true);
     std::string qualified = segment.name.empty() ? std::string() : segment.name + "." + name;
@@ -769,7 +508,9 @@ void Assembler::declareArray(Cursor &c) {
     name = word;
     defineName(c, nameAt, name, true);
     c.skipBlanks();
+    size_t typeAt = c.pos();
     word = c.identifier();
+    if (word.empty() || typeCode(word) < 0) c.seek(typeAt);
   }
   if (word.empty() || typeCode(word) < 0) c.expected("an element type (BOOL, DINT, LREAL, INT, REAL, TIME, DT or TYPEn)");
   build::Array array;
@@ -815,7 +556,7 @@ Assembly Assembler::finish() {
     try {
       records.push_back(readCommand(c, names_));
     } catch (const SyntaxError &e) {
-      error(line.line, e.column, e.message);
+      if (!e.consequence) error(line.line, e.column, e.message);
     }
   }
   if (segments_.empty()) error(0, 0, "no data segment: a program needs at least one .segment");
@@ -882,52 +623,63 @@ Assembly Assembler::finish() {
   if (!errors_.empty()) {
     result.image.clear();
     result.errors = errors_;
+    return result;
   }
+  result.symbols = symbolTable(result.image);
+  if (std::optional<uint32_t> last = runsOffTheEnd(records))
+    result.warnings.push_back({file_, commands_[*last].line, 0,
+                               "the program can run off its end after this command (it is reached and does not "
+                               "jump, return or end); end the program with ret or end",
+                               true});
   return result;
 }
 
-}  // namespace
-
-uint32_t getField(const VmCommand &command, const CommandKey &key) {
-  VmCommand &c = const_cast<VmCommand &>(command);
-  switch (key.field) {
-    case Field::CODE: return c.code;
-    case Field::RESERVED: return c.reserved;
-    case Field::KIND: return slotKind(c, key.slot);
-    case Field::HEAD: {
-      uint32_t head;
-      std::memcpy(&head, &slotCell(c, key.slot), 4);
-      return head;
+std::optional<uint32_t> Assembler::runsOffTheEnd(const std::vector<VmCommand> &code) {
+  // Follows every path from command 0: a command is left by falling through
+  // to the next one, except ret, jmp and the end marker; jumps, if_eq/if_ne
+  // and calls into the code also go to their targets.
+  const uint32_t count = static_cast<uint32_t>(code.size());
+  std::vector<bool> seen(count, false);
+  std::vector<uint32_t> pending{0};
+  while (!pending.empty()) {
+    uint32_t at = pending.back();
+    pending.pop_back();
+    if (at >= count || seen[at]) continue;
+    seen[at] = true;
+    const VmCommand &command = code[at];
+    if (static_cast<int32_t>(command.code) < 0) continue;  // end marker
+    const CommandInfo *info = commandInfo(command.code);
+    const std::string_view mnemonic = info ? info->mnemonic : "";
+    const Listing listing = info ? info->listing : Listing::OTHER;
+    if (listing == Listing::JUMP || listing == Listing::IF)
+      pending.push_back(listing == Listing::JUMP ? command.src1.v.w[0] : command.src2.v.w[0]);
+    if (listing == Listing::CALL) {
+      uint32_t callClass = command.src1.v.w[1] & 0xFF00u;
+      if (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) pending.push_back(command.src1.v.w[0]);
     }
-    case Field::WORD1: return slotCell(c, key.slot).v.w[0];
-    case Field::WORD2: return slotCell(c, key.slot).v.w[1];
-    case Field::CALL_TYPE: return c.src1.v.w[1] & 0xFFu;
-    case Field::CALL_CLASS: return c.src1.v.w[1] & 0xFF00u;
-    case Field::FIRST: return c.src2.v.w[0] & 0xFFu;
-    case Field::NIN: return (c.src2.v.w[0] >> 8) & 0xFFu;
-    case Field::NOUT: return (c.src2.v.w[0] >> 16) & 0xFFu;
+    if (mnemonic == "ret" || mnemonic == "jmp") continue;
+    if (at + 1 == count) return at;
+    pending.push_back(at + 1);
   }
-  return 0;
+  return std::nullopt;
 }
 
-void setField(VmCommand &c, const CommandKey &key, uint32_t value) {
-  auto bits = [](uint32_t word, int shift, uint32_t v) {
-    return (word & ~(0xFFu << shift)) | ((v & 0xFFu) << shift);
-  };
-  switch (key.field) {
-    case Field::CODE: c.code = value; break;
-    case Field::RESERVED: c.reserved = static_cast<uint8_t>(value); break;
-    case Field::KIND: slotKind(c, key.slot) = static_cast<uint8_t>(value); break;
-    case Field::HEAD: std::memcpy(&slotCell(c, key.slot), &value, 4); break;
-    case Field::WORD1: slotCell(c, key.slot).v.w[0] = value; break;
-    case Field::WORD2: slotCell(c, key.slot).v.w[1] = value; break;
-    case Field::CALL_TYPE: c.src1.v.w[1] = bits(c.src1.v.w[1], 0, value); break;
-    case Field::CALL_CLASS: c.src1.v.w[1] = bits(c.src1.v.w[1], 8, value >> 8); break;
-    case Field::FIRST: c.src2.v.w[0] = bits(c.src2.v.w[0], 0, value); break;
-    case Field::NIN: c.src2.v.w[0] = bits(c.src2.v.w[0], 8, value); break;
-    case Field::NOUT: c.src2.v.w[0] = bits(c.src2.v.w[0], 16, value); break;
+symbols::SymbolTable Assembler::symbolTable(const std::vector<uint8_t> &image) const {
+  symbols::SymbolTable table;
+  table.imageSize = static_cast<uint32_t>(image.size());
+  table.imageHash = symbols::imageHash(image.data(), image.size());
+  for (uint32_t k = 0; k < segments_.size(); ++k) {
+    if (!segments_[k].name.empty()) table.segments[k] = segments_[k].name;
+    for (uint32_t n = 0; n < segments_[k].vars.size(); ++n)
+      if (!segments_[k].vars[n].name.empty()) table.vars[{k, n}] = segments_[k].vars[n].name;
   }
+  for (uint32_t j = 0; j < arrayNames_.size(); ++j)
+    if (!arrayNames_[j].empty()) table.arrays[j] = arrayNames_[j];
+  for (const auto &[name, address] : names_.labels) table.labels.emplace(address, name);
+  return table;
 }
+
+}  // namespace
 
 Assembly assemble(std::string_view source, const std::string &file) { return Assembler(source, file).run(); }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sicvm/image.h"
+#include "symbols/symbols.h"
 
 namespace sicvm::assembly {
 
@@ -21,17 +22,26 @@ struct Diagnostic {
   size_t line = 0;    // 1-based; 0 for the file as a whole
   size_t column = 0;  // 1-based; 0 for the line as a whole
   std::string message;
-  // "FILE:LINE:COLUMN: error: MESSAGE"
+  bool warning = false;  // the image is written all the same
+  // "FILE:LINE:COLUMN: error: MESSAGE" ("warning:" for a warning)
   std::string text() const;
 };
 
 struct Assembly {
   std::vector<uint8_t> image;        // empty when there are errors
   std::vector<Diagnostic> errors;    // in source order, at most kMaxErrors
+  std::vector<Diagnostic> warnings;  // what assembles but is likely a mistake
+  symbols::SymbolTable symbols;      // the source's names, for the image above
   bool ok() const { return errors.empty(); }
 };
 
 inline constexpr size_t kMaxErrors = 50;
+
+// The value type a command writes into its DST: a conversion's target type
+// (dint_to_lreal: LREAL), BOOL for the test commands, the operand type of the
+// arithmetic, bit and logic commands (TIME for sub_dt); 0 when the command
+// table does not fix it.
+int resultTypeOf(uint32_t codeWord);
 
 // Assembles a whole source; `file` names it in diagnostics.
 Assembly assemble(std::string_view source, const std::string &file);

@@ -48,6 +48,12 @@ Float readFloat(Cursor &cursor, const std::string &what, bool allowSpecial) {
     value = std::strtod(rest.c_str(), &end);
   size_t used = static_cast<size_t>(end - rest.c_str());
   if (used == 0) cursor.expected(what);
+  // A number too large for the type would silently become infinity; only
+  // 'inf' itself means infinity.
+  if (!special && std::isinf(value))
+    cursor.fail("'" + rest.substr(0, used) + "' is too large for " + what + " (largest " +
+                    (std::is_same_v<Float, float> ? "3.4e38" : "1.8e308") + ")",
+                cursor.pos());
   cursor.seek(cursor.pos() + used);
   return value;
 }
@@ -280,7 +286,25 @@ Constant readValue(Cursor &cursor, int type) {
   switch (type) {
     case VM_TYPE_BOOL:
     case VM_TYPE_INT:
-    case VM_TYPE_DINT:
+    case VM_TYPE_DINT: {
+      // A bare decimal number is a value of the type and must fit it; the
+      // typed forms (BOOL#200, INT#0xFFFF) also give any bit pattern.
+      bool hex = cursor.rest().substr(cursor.rest()[0] == '-' ? 1 : 0, 2) == "0x";
+      Constant c = readOfType(cursor, type, start);
+      int64_t v = type == VM_TYPE_BOOL ? c.value.b : type == VM_TYPE_INT ? int64_t(c.value.u16) : int64_t(c.value.u32);
+      bool negative = cursor.text()[start] == '-';
+      bool fits = type == VM_TYPE_BOOL ? v <= 1 || std::isalpha(static_cast<unsigned char>(cursor.text()[start]))
+                  : hex || negative ? true
+                  : type == VM_TYPE_INT ? v <= INT16_MAX
+                                        : v <= INT32_MAX;
+      if (!fits)
+        cursor.fail("'" + std::string(cursor.text().substr(start, cursor.pos() - start)) + "' does not fit " +
+                        aType(type) + (type == VM_TYPE_BOOL ? " (0, 1, TRUE or FALSE)"
+                                       : type == VM_TYPE_INT ? " (-32768 to 32767)"
+                                                             : " (-2147483648 to 2147483647)"),
+                    start);
+      return c;
+    }
     case VM_TYPE_REAL:
     case VM_TYPE_LREAL: return readOfType(cursor, type, start);
     case VM_TYPE_TIME: cursor.expected("a TIME constant such as T#1s_500ms");

@@ -13,6 +13,9 @@ namespace sicvm::assembly {
 struct SyntaxError {
   size_t column;  // 1-based
   std::string message;
+  // Set for a consequence of an error reported elsewhere (a use of a name
+  // whose declaration failed): not reported again.
+  bool consequence = false;
 };
 
 class Cursor {

@@ -14,12 +14,17 @@ namespace {
 
 // Renders commands as the listing does, but with constants that read back exactly.
 struct ExactStyle {
+  const symbols::SymbolTable *names = nullptr;  // names of global vars and code addresses
   void mnemonic(uint32_t codeWord, text::TextBuffer &out) {
     char name[VM_OPCODE_TEXT_SIZE];
     out.put(VmOpCodeToStr(codeWord, name));
   }
   void constant(const VmCell &cell, int type, text::TextBuffer &out) { out.put(exactConstant(type, cell.v).c_str()); }
   void varAddress(uint32_t segment, uint32_t var, text::TextBuffer &out) {
+    if (const std::string *name = names && segment == 0 ? names->var(0, var) : nullptr) {
+      out.put(name->c_str());  // a global var by name; a local one depends on the selected segment
+      return;
+    }
     char t[VM_VAR_ADDR_TEXT_SIZE];
     out.put(VmVarAddrToStr(segment, var, t));
   }
@@ -28,6 +33,10 @@ struct ExactStyle {
     out.put(VmArrayAddrToStr(segment, array, t));
   }
   void codeAddress(uint32_t address, text::TextBuffer &out) {
+    if (const std::string *label = names ? names->label(address) : nullptr) {
+      out.put(label->c_str());
+      return;
+    }
     char t[VM_ADDR_TEXT_SIZE];
     out.put(VmAddrToStr(address, t));
   }
@@ -41,11 +50,11 @@ std::string trimRight(std::string s) {
 // The text a command is written with before its fields: "end" for a plain
 // end marker; the listing shape otherwise; "#CODE" in place of the empty
 // mnemonic of codes without a command.
-std::string commandText(const VmCommand &command) {
+std::string commandText(const VmCommand &command, const symbols::SymbolTable *names) {
   if ((command.code & 0x7FFFFFFFu) == 0 && (command.code & 0x80000000u)) return "end";
   char buffer[512];
   text::TextBuffer out(buffer, sizeof buffer);
-  ExactStyle style;
+  ExactStyle style{names};
   text::renderCommand(command, out, style);
   std::string line = buffer;
   const CommandInfo *info = commandInfo(command.code);
@@ -72,9 +81,9 @@ bool autoBaseVar(const ImageView::Var &var) {
 
 bool allZero(const VmValue &v) { return v.w[0] == 0 && v.w[1] == 0; }
 
-std::string varLine(const ImageView::Var &var) {
+std::string varLine(const ImageView::Var &var, const std::string *name) {
   const VmVarRecord &r = var.record;
-  std::string line = ".var " + typeName(r.type);
+  std::string line = ".var " + (name ? *name + " " : std::string()) + typeName(r.type);
   if (!allZero(var.cell.v)) line += " = " + exactConstant(r.type, var.cell.v);
   if ((r.classByte & VM_CLASS_MASK) != 1) line += " class=" + std::to_string(r.classByte & VM_CLASS_MASK);
   if (r.classByte & VM_VAR_LOAD) line += " load";
@@ -87,10 +96,10 @@ std::string varLine(const ImageView::Var &var) {
   return line;
 }
 
-void writeArray(std::string &out, const ImageView::Array &array, uint32_t number) {
+void writeArray(std::string &out, const ImageView::Array &array, uint32_t number, const std::string *name) {
   const VmArrayRecord &r = array.record;
   int type = r.type <= 0xFFFFu ? static_cast<int>(r.type) : 0;
-  std::string head = ".array " + typeName(type) + "[" + std::to_string(r.elementCount) + "]";
+  std::string head = ".array " + (name ? *name + " " : std::string()) + typeName(type) + "[" + std::to_string(r.elementCount) + "]";
   if (r.elementSize != 1) head += " size=" + std::to_string(r.elementSize);
   if (r.dimensions != 1) head += " dims=" + std::to_string(r.dimensions);
   if (!array.cells.empty() && array.cells[0].flags != 0) head += " flags=" + std::to_string(array.cells[0].flags);
@@ -153,15 +162,18 @@ std::string patches(const std::vector<uint8_t> &built, const std::vector<uint8_t
   return out;
 }
 
-}  // namespace
 
-std::string disassembleCommand(const VmCommand &command) {
-  std::string line = commandText(command);
+// The command line with labels for its code addresses when `names` has them.
+std::string namedCommand(const VmCommand &command, const symbols::SymbolTable *names) {
+  std::string line = commandText(command, names);
   VmCommand baseline{};
   std::string error;
-  if (!assembleCommand(line, baseline, error)) {
-    line = "nop";
-    assembleCommand(line, baseline, error);
+  // The fields are found against the line without names (labels are not
+  // known to a single line); the named line is what is written.
+  std::string plain = names ? commandText(command, nullptr) : line;
+  if (!assembleCommand(plain, baseline, error)) {
+    line = plain = "nop";
+    assembleCommand(plain, baseline, error);
   }
   bool isCall = text::listingOf(baseline.code) == Listing::CALL;
   for (const CommandKey &key : kCommandKeys) {
@@ -174,8 +186,8 @@ std::string disassembleCommand(const VmCommand &command) {
   return line;
 }
 
-bool disassemble(const std::vector<uint8_t> &bytes, const std::string &origin, std::string &source,
-                 std::string &error) {
+bool disassembleWith(const std::vector<uint8_t> &bytes, const std::string &origin, std::string &source,
+                     std::string &error, const symbols::SymbolTable *names) {
   ImageView view;
   if (!readImage(bytes, view, error)) return false;
   const VmHeader &h = view.header;
@@ -190,24 +202,32 @@ bool disassemble(const std::vector<uint8_t> &bytes, const std::string &origin, s
   for (size_t k = 0; k < view.segments.size(); ++k) {
     const auto &vars = view.segments[k].vars;
     size_t first = 0;
+    const auto segment = static_cast<uint32_t>(k);
+    const std::string *name = names ? names->segment(segment) : nullptr;
+    const std::string segmentName = name ? *name + " " : std::string();
     out += "\n";
     if (vars.size() >= 2 && autoBaseVar(vars[0]) && autoBaseVar(vars[1])) {
-      out += ".segment base=" + std::to_string(vars[0].cell.v.i32) + " arrays=" + std::to_string(vars[1].cell.v.i32) +
+      out += ".segment " + segmentName + "base=" + std::to_string(vars[0].cell.v.i32) + " arrays=" + std::to_string(vars[1].cell.v.i32) +
              "  ; segment " + std::to_string(k) + "\n";
       first = 2;
     } else {
-      out += ".segment raw  ; segment " + std::to_string(k) + "\n";
+      out += ".segment " + segmentName + "raw  ; segment " + std::to_string(k) + "\n";
     }
     for (size_t i = first; i < vars.size(); ++i)
-      out += varLine(vars[i]) + "  ; " + std::to_string(k) + ":" + std::to_string(i) + "\n";
+      out += varLine(vars[i], names ? names->var(segment, static_cast<uint32_t>(i)) : nullptr) + "  ; " + std::to_string(k) + ":" + std::to_string(i) + "\n";
   }
   if (!view.arrays.empty()) out += "\n";
-  for (size_t j = 0; j < view.arrays.size(); ++j) writeArray(out, view.arrays[j], static_cast<uint32_t>(j));
+  for (size_t j = 0; j < view.arrays.size(); ++j) writeArray(out, view.arrays[j], static_cast<uint32_t>(j),
+                                                                   names ? names->array(static_cast<uint32_t>(j)) : nullptr);
 
   out += "\n";
   for (size_t i = 0; i < view.code.size(); ++i) {
     char address[VM_ADDR_TEXT_SIZE];
-    out += std::string(VmAddrToStr(static_cast<uint32_t>(i), address)) + "  " + disassembleCommand(view.code[i]) + "\n";
+    if (names)
+      for (auto [at, end] = names->labels.equal_range(static_cast<uint32_t>(i)); at != end; ++at)
+        out += at->second + ":\n";
+    out += std::string(VmAddrToStr(static_cast<uint32_t>(i), address)) + "  " + namedCommand(view.code[i], names) +
+           "\n";
   }
 
   // Block placement, when the assembler's own layout differs from the image's.
@@ -237,6 +257,21 @@ bool disassemble(const std::vector<uint8_t> &bytes, const std::string &origin, s
   }
   source = out;
   return true;
+}
+
+}  // namespace
+
+std::string disassembleCommand(const VmCommand &command) { return namedCommand(command, nullptr); }
+
+bool disassemble(const std::vector<uint8_t> &bytes, const std::string &origin, std::string &source,
+                 std::string &error, const symbols::SymbolTable *names, bool *namesUsed) {
+  if (namesUsed) *namesUsed = false;
+  if (names && !names->empty() && names->belongsTo(bytes) &&
+      disassembleWith(bytes, origin, source, error, names)) {
+    if (namesUsed) *namesUsed = true;
+    return true;
+  }
+  return disassembleWith(bytes, origin, source, error, nullptr);
 }
 
 }  // namespace sicvm::assembly

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sicvm/image.h"
+#include "symbols/symbols.h"
 
 namespace sicvm::assembly {
 
@@ -24,7 +25,13 @@ std::string disassembleCommand(const VmCommand &command);
 // Source for the whole image; `origin` is named in the leading comment.
 // False with a message when the image's structure cannot be read or (an
 // internal fault) the source does not reproduce the image.
+//
+// With `names` (a symbol file of this image), segments, vars, arrays and
+// labels are declared with their names and code addresses are written as
+// labels. Names that would not assemble back to the same bytes (a name the
+// assembler reads as a keyword, a clash) make it fall back to numbers;
+// *namesUsed tells which it wrote.
 bool disassemble(const std::vector<uint8_t> &bytes, const std::string &origin, std::string &source,
-                 std::string &error);
+                 std::string &error, const symbols::SymbolTable *names = nullptr, bool *namesUsed = nullptr);
 
 }  // namespace sicvm::assembly

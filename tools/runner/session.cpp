@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hostrt/store.h"
+#include "runner/image_check.h"
 
 namespace sicvm::runner {
 
@@ -18,7 +19,8 @@ Session::~Session() {
 
 SetUpResult Session::setUp(const SessionOptions &options, std::string &message) {
   if (VmInitMachine(image_.data(), static_cast<uint32_t>(image_.size()), &machine_) != 0) {
-    message = "set-up refused the image (VmInitMachine)";
+    std::string problem = imageProblem(image_);
+    message = "set-up refused the image (VmInitMachine)" + (problem.empty() ? std::string() : ": " + problem);
     return SetUpResult::SET_UP_FAILED;
   }
   // Host fields.
@@ -33,6 +35,14 @@ SetUpResult Session::setUp(const SessionOptions &options, std::string &message) 
   if (options.pointsFile) {
     char error[2048];
     const char *name = options.shmName ? options.shmName->c_str() : nullptr;
+    if (name) {
+      int32_t reclaimed = PointDbReclaim(name, error, sizeof error);
+      if (reclaimed < 0) {
+        message = error;
+        return SetUpResult::SET_UP_FAILED;
+      }
+      if (reclaimed == 1) notices_.push_back(error);
+    }
     points_ = PointDbLoad(options.pointsFile->c_str(), name, error, sizeof error);
     if (!points_) {
       message = std::string("cannot load the point database: ") + error;
@@ -85,6 +95,7 @@ uint32_t Session::stateWord(uint32_t location) const {
 CycleResult Session::runCycle(bool step, const std::function<void(uint32_t, const VmCommand &)> &onStep,
                               const std::function<bool()> &stop) {
   CycleResult result;
+  if (points_) PointDbApplyForces(points_);
   VmResetMachine(machine_);
   if (!step) {
     result.commands = VmRunProgram(machine_, 0, 0);
@@ -102,6 +113,7 @@ CycleResult Session::runCycle(bool step, const std::function<void(uint32_t, cons
       if (stop && stop()) break;
     }
   }
+  if (points_) PointDbApplyForces(points_);
   result.runStatus = stateWord(machine_->runStatusRef);
   result.error = VmGetLastError(machine_, &result.address, &result.arg1, &result.arg2);
   return result;

@@ -8,7 +8,9 @@
 // verifiers VmVerifyCode, VmVerifyVars and VmVerifyArrays (all three run, so
 // every fault is logged); then VmInitHostTypes, VmInitTimers, VmInitVarLinks.
 // A cycle is VmResetMachine and VmRunProgram, then the run status and the
-// error record are read.
+// error record are read. Forced points (PointDbForce) are written into the
+// value table before each cycle and again after it, over whatever the
+// program's save_points stored.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +26,8 @@ namespace sicvm::runner {
 
 struct SessionOptions {
   std::optional<std::string> pointsFile;  // CSV point database; none = no point tables
-  std::optional<std::string> shmName;     // publish the tables under this shared-memory name
+  std::optional<std::string> shmName;     // publish the tables under this shared-memory name ("/NAME");
+                                          // one left by a killed run is reclaimed
   std::optional<std::string> nvramFile;   // SQLite store; none = no store
   std::optional<int32_t> commandLimit;    // none: the image's value when above 0, else kDefaultCommandLimit
 };
@@ -52,6 +55,9 @@ class Session {
   // library's log says why).
   SetUpResult setUp(const SessionOptions &options, std::string &message);
 
+  // What set-up did besides the usual, for the user (a reclaimed object).
+  const std::vector<std::string> &notices() const { return notices_; }
+
   // One cycle. With `step`, commands run one at a time and onStep sees each
   // command before it runs (address and record); `stop` ends a stepped cycle
   // early when it returns true.
@@ -70,6 +76,7 @@ class Session {
   VmMachine *machine_ = nullptr;
   PointDb *points_ = nullptr;
   std::string shmName_;
+  std::vector<std::string> notices_;
   uint32_t store_ = 0;
   uint32_t configToken_ = 0, valuesToken_ = 0;
 };

@@ -2,6 +2,7 @@
 // sicvm disasm IMAGE [-o SOURCE]: writes assembly source that assembles back
 // to the very same image.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,11 +10,33 @@
 #include "asm/disassembler.h"
 #include "commands.h"
 #include "image_file.h"
+#include "names.h"
 #include "options.h"
+#include "runner/image_check.h"
 #include "setup_log.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::tool {
+namespace {
+
+// Assembly source is text: an image or any other binary file is refused
+// before it could be mistaken for source (and its default output, the same
+// name with .sic, be the file itself).
+bool checkSourceText(const std::string &path, const std::vector<uint8_t> &text, std::string &error) {
+  uint32_t label = 0;
+  if (text.size() >= sizeof label) std::memcpy(&label, text.data(), sizeof label);
+  if (label == VM_SIC_LABEL) {
+    error = path + " is a SIC image, not assembly source ('sicvm disasm " + path + "' writes its source)";
+    return false;
+  }
+  if (std::memchr(text.data(), 0, text.size()) != nullptr) {
+    error = path + " is a binary file (it holds NUL bytes), not assembly source";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int asmCommand(const std::vector<std::string> &args) {
   Options options;
@@ -22,7 +45,9 @@ int asmCommand(const std::vector<std::string> &args) {
   if (options.help) {
     std::printf(
         "usage: sicvm asm SOURCE [-o IMAGE]\n\n"
-        "Assembles SOURCE (assembly language, see README.md) into a SIC image.\n\n"
+        "Assembles SOURCE (assembly language, see README.md) into a SIC image, and\n"
+        "writes the names of the source (segments, vars, arrays, labels) beside it in\n"
+        "a symbol file: IMAGE with the extension .sym. list, disasm and run show them.\n\n"
         "  -o, --output IMAGE  the image file to write (default: SOURCE with the\n"
         "                      extension .sic)\n\n"
         "Errors are reported as FILE:LINE:COLUMN: error: TEXT, every error of the\n"
@@ -36,6 +61,13 @@ int asmCommand(const std::vector<std::string> &args) {
   std::string output = options.value("-o").value_or(options.value("--output").value_or(withExtension(sourcePath, ".sic")));
   std::vector<uint8_t> text;
   if (!readFile(sourcePath, text, error)) return usageError(error, "asm");
+  const std::string symbolPath = withExtension(output, ".sym");
+  if (symbolPath == output) error = "the image " + output + " would be overwritten by its own symbol file; name it .sic";
+  if (!error.empty() || !checkSourceText(sourcePath, text, error) ||
+      !checkNotInput(sourcePath, output, "source", error) || !checkNotInput(sourcePath, symbolPath, "source", error)) {
+    std::fprintf(stderr, "sicvm asm: %s\n", error.c_str());
+    return kExitUsage;
+  }
   assembly::Assembly result =
       assembly::assemble(std::string_view(reinterpret_cast<const char *>(text.data()), text.size()), sourcePath);
   if (!result.ok()) {
@@ -44,22 +76,30 @@ int asmCommand(const std::vector<std::string> &args) {
                  result.errors.size() == 1 ? "" : "s", output.c_str());
     return kExitUsage;
   }
-  if (!writeFile(output, result.image.data(), result.image.size(), error)) return usageError(error, "asm");
+  for (const assembly::Diagnostic &d : result.warnings) std::fprintf(stderr, "%s\n", d.text().c_str());
+  std::string symbolText = symbols::writeSymbols(result.symbols);
+  if (!writeFile(output, result.image.data(), result.image.size(), error) ||
+      !writeFile(symbolPath, symbolText.data(), symbolText.size(), error))
+    return usageError(error, "asm");
   return kExitOk;
 }
 
 int disasmCommand(const std::vector<std::string> &args) {
   Options options;
   std::string error;
-  if (!parseOptions(args, {{"-o", true}, {"--output", true}}, options, error)) return usageError(error, "disasm");
+  if (!parseOptions(args, {{"-o", true}, {"--output", true}, {"--symbols", true}}, options, error))
+    return usageError(error, "disasm");
   if (options.help) {
     std::printf(
-        "usage: sicvm disasm IMAGE [-o SOURCE]\n\n"
+        "usage: sicvm disasm IMAGE [-o SOURCE] [--symbols FILE]\n\n"
         "Writes assembly source for IMAGE that 'sicvm asm' turns back into the very\n"
         "same bytes: every declaration, constants at full precision, key=value fields\n"
         "for command bytes a listing does not show, and .patch lines for bytes no\n"
         "declaration sets. The image must pass set-up (VmInitMachine).\n\n"
-        "  -o, --output SOURCE  the file to write (default: standard output)\n\n"
+        "With the image's symbol file, segments, vars, arrays and labels are declared\n"
+        "with the names of the source, and code addresses are written as labels.\n\n"
+        "  -o, --output SOURCE  the file to write (default: standard output)\n"
+        "  --symbols FILE       the symbol file (default: IMAGE with the extension .sym)\n\n"
         "Exit status: 0 written, %d set-up refused the image, %d usage or file error.\n",
         kExitSetUp, kExitUsage);
     return kExitOk;
@@ -73,17 +113,28 @@ int disasmCommand(const std::vector<std::string> &args) {
     LogCollector log(5);
     VmMachine *machine = nullptr;
     if (VmInitMachine(copy.data(), static_cast<uint32_t>(copy.size()), &machine) != 0) {
-      std::fprintf(stderr, "sicvm disasm: set-up refuses %s:\n", imagePath.c_str());
+      std::string problem = runner::imageProblem(bytes);
+      std::fprintf(stderr, "sicvm disasm: set-up refuses %s%s%s\n", imagePath.c_str(), problem.empty() ? ":" : ": ",
+                   problem.c_str());
       log.print(stderr, "  ");
       return kExitSetUp;
     }
   }
   std::string source;
-  if (!assembly::disassemble(bytes, imagePath, source, error)) {
+  ProgramNames names = ProgramNames::load(imagePath, options.value("--symbols"), bytes, "disasm");
+  bool namesUsed = false;
+  if (!assembly::disassemble(bytes, imagePath, source, error, &names.table(), &namesUsed)) {
     std::fprintf(stderr, "sicvm disasm: %s: %s\n", imagePath.c_str(), error.c_str());
     return kExitSetUp;
   }
+  if (!names.table().empty() && !namesUsed)
+    std::fprintf(stderr, "sicvm disasm: warning: the names of the symbol file do not assemble back to this image; "
+                         "numbers written instead\n");
   if (auto output = options.value("-o") ? options.value("-o") : options.value("--output")) {
+    if (!checkNotInput(imagePath, *output, "image", error)) {
+      std::fprintf(stderr, "sicvm disasm: %s\n", error.c_str());
+      return kExitUsage;
+    }
     if (!writeFile(*output, source.data(), source.size(), error)) return usageError(error, "disasm");
   } else {
     std::fwrite(source.data(), 1, source.size(), stdout);

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "image_file.h"
+#include "runner/image_check.h"
 #include "setup_log.h"
 #include "sicvm/vm.h"
 
@@ -13,11 +14,11 @@ namespace sicvm::tool {
 namespace {
 
 void printHeader(const VmHeader &h, uint32_t size) {
-  char name[VM_PROGRAM_NAME_SIZE + 1] = {};
-  std::memcpy(name, h.programName, VM_PROGRAM_NAME_SIZE);
+  std::string name = runner::escaped(std::string_view(h.programName, strnlen(h.programName, VM_PROGRAM_NAME_SIZE)));
+  std::string label = runner::escaped(std::string_view(reinterpret_cast<const char *>(&h.label), 4));
   std::printf("image              %u bytes\n", size);
-  std::printf("program            \"%s\" (%d)\n", name, h.programNumber);
-  std::printf("label, version     %.4s, %u\n", reinterpret_cast<const char *>(&h.label), h.version);
+  std::printf("program            \"%s\" (%d)\n", name.c_str(), h.programNumber);
+  std::printf("label, version     \"%s\", %u\n", label.c_str(), h.version);
   std::printf("%-18s %-10s %s\n", "block", "offset", "count");
   auto row = [](const char *what, uint32_t offset, uint32_t count) {
     std::printf("%-18s %-10u %u\n", what, offset, count);
@@ -58,7 +59,11 @@ int infoCommand(const std::vector<std::string> &args) {
     printHeader(*reinterpret_cast<const VmHeader *>(bytes.data()), static_cast<uint32_t>(bytes.size()));
   std::printf("\nset-up log:\n");
   log.print(stdout, "  ");
-  std::printf("\n%s\n", result == 0 ? "set-up successful" : "set-up FAILED");
+  std::string problem = runner::imageProblem(bytes);
+  if (result == 0)
+    std::printf("\nset-up successful\n");
+  else
+    std::printf("\nset-up FAILED: %s\n", problem.empty() ? "the set-up log above says why" : problem.c_str());
   return result == 0 ? kExitOk : kExitSetUp;
 }
 

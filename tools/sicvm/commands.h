@@ -18,9 +18,12 @@ enum ExitStatus {
 int infoCommand(const std::vector<std::string> &args);
 int listCommand(const std::vector<std::string> &args);
 int asmCommand(const std::vector<std::string> &args);
+int buildCommand(const std::vector<std::string> &args);
 int disasmCommand(const std::vector<std::string> &args);
 int runCommand(const std::vector<std::string> &args);
 int verifyCommand(const std::vector<std::string> &args);
+int pointsCommand(const std::vector<std::string> &args);
+int helpCommand(const std::vector<std::string> &args);
 int gasCommand(const std::vector<std::string> &args);
 
 }  // namespace sicvm::tool

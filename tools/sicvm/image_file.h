@@ -10,8 +10,18 @@ namespace sicvm::tool {
 // Reads a whole file; on failure returns false with a message naming the file.
 bool readFile(const std::string &path, std::vector<uint8_t> &bytes, std::string &error);
 
-// Writes a whole file through a temporary file beside it and a rename, so the
-// file is either written completely or left as it was.
+// Writes a whole file through a fresh temporary file beside it (flushed to
+// disk) and a rename, so the file is either written completely or left as it
+// was. An existing file keeps its permissions; a new one gets 0666 less the
+// umask.
 bool writeFile(const std::string &path, const void *data, size_t size, std::string &error);
+
+// True when both paths name the same existing file (same device and inode),
+// whatever their spelling: "x.sic", "./x.sic", a hard or symbolic link.
+bool sameFile(const std::string &a, const std::string &b);
+
+// Refuses to write `output` over `input`: false with a message when both are
+// the same file. `what` names the input in the message ("source", "image").
+bool checkNotInput(const std::string &input, const std::string &output, const char *what, std::string &error);
 
 }  // namespace sicvm::tool

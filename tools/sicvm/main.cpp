@@ -20,7 +20,10 @@ const Subcommand kSubcommands[] = {
     {"verify", "set an image up and run the verifiers", sicvm::tool::verifyCommand},
     {"run", "set a program up and run it cycle by cycle", sicvm::tool::runCommand},
     {"asm", "assemble a source file into an image", sicvm::tool::asmCommand},
+    {"build", "compile a Structured Text program into an image", sicvm::tool::buildCommand},
     {"disasm", "write assembly source that reproduces an image exactly", sicvm::tool::disasmCommand},
+    {"points", "list, watch, set and force the points of a running program", sicvm::tool::pointsCommand},
+    {"help", "the reference of the commands and the library functions", sicvm::tool::helpCommand},
     {"gas", "evaluate a gas metering function on named inputs", sicvm::tool::gasCommand},
 };
 

@@ -70,6 +70,8 @@ int usageError(const std::string &error, const char *subcommand) {
   return kExitUsage;
 }
 
+std::string shmObjectName(const std::string &name) { return !name.empty() && name[0] == '/' ? name : "/" + name; }
+
 std::string withExtension(const std::string &path, const std::string &extension) {
   size_t slash = path.find_last_of('/');
   size_t dot = path.find_last_of('.');

@@ -38,6 +38,10 @@ bool numberOption(const Options &options, const std::string &name, long long min
 // Prints "sicvm SUBCOMMAND: ERROR" and a pointer to its --help; returns the usage exit status.
 int usageError(const std::string &error, const char *subcommand);
 
+// A shared-memory object name as given by the user ("plant" or "/plant"),
+// as the system names it ("/plant").
+std::string shmObjectName(const std::string &name);
+
 // The path with its extension (after the last '.' of the file name) replaced
 // by `extension` (".sic"), or with the extension added when it has none.
 std::string withExtension(const std::string &path, const std::string &extension);

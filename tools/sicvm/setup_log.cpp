@@ -1,5 +1,8 @@
 #include "setup_log.h"
 
+#include <cstdio>
+
+#include "runner/image_check.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::tool {
@@ -25,11 +28,24 @@ LogCollector::~LogCollector() {
   g_lines = nullptr;
 }
 
-void LogCollector::print(FILE *out, const char *indent) const {
-  for (const std::string &line : lines_) {
-    std::fprintf(out, "%s%s", indent, line.c_str());
-    if (line.empty() || line.back() != '\n') std::fputc('\n', out);
-  }
+// One message as a line: bytes from the image (a program name, a label) escaped.
+std::string lineOf(std::string_view text) {
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  return runner::escaped(text);
 }
+
+void LogCollector::print(FILE *out, const char *indent) const {
+  for (const std::string &line : lines_) std::fprintf(out, "%s%s\n", indent, lineOf(line).c_str());
+}
+
+namespace {
+
+void toStandardError(int level, const char *text) {
+  std::fprintf(stderr, "[%d] %s\n", level, lineOf(text).c_str());
+}
+
+}  // namespace
+
+void logToStandardError() { VmSetLogProc(toStandardError); }
 
 }  // namespace sicvm::tool

@@ -3,9 +3,18 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sicvm::tool {
+
+// One log message as a terminal line: without its line end, every byte that
+// is not printable ASCII escaped.
+std::string lineOf(std::string_view text);
+
+// Sends the library's log to standard error, one escaped line per message
+// after its level: "[5] Program ...".
+void logToStandardError();
 
 class LogCollector {
  public:

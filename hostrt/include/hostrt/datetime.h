@@ -258,6 +258,12 @@ HOSTRT_API int32_t TzParseTimeZone(const char *text, TzZoneRecord *zone);
  * is not supported. */
 HOSTRT_API int32_t TzGetSystemTimeZone(TzZoneRecord *zone);
 
+/* Fills *zone from text as TZ would give it (source 1 above: a POSIX rule,
+ * "UTC", a zone name under TZDIR such as "Europe/Berlin", or an absolute path
+ * of a zone file) and returns 0; -1 (record zeroed, host error 22) for text
+ * that names no supported zone, or a null argument. */
+HOSTRT_API int32_t TzLoadTimeZone(const char *text, TzZoneRecord *zone);
+
 HOSTRT_END_DECLS
 
 #endif

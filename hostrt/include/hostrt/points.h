@@ -18,10 +18,26 @@
  *     valueOffset            value table, pointCount * 28 bytes; the offset
  *                            is rounded up to a multiple of 64
  *     totalSize              end of the value table
- *   The creator writes `magic` last (release ordering), so a process that
- *   attaches while the tables are still being filled is refused instead of
- *   seeing half a table. Another process maps the same tables with
- *   PointDbAttach and reads or writes records in place.
+ *   The creator writes `ownerPid` and `ownerStart` first and `magic` last
+ *   (release ordering), so a process that attaches while the tables are
+ *   still being filled is refused instead of seeing half a table. Another
+ *   process maps the same tables with PointDbAttach and reads or writes
+ *   records in place.
+ *
+ * Owner
+ *   A named object outlives a creator that is killed. PointDbReclaim removes
+ *   such an object when its owner (PID and start time, so that a recycled
+ *   PID does not count) no longer runs, and refuses while the owner lives.
+ *
+ * Forcing
+ *   A point can be forced: held at a value that the host writes back into
+ *   the value record after every program cycle, whatever the program saved,
+ *   until it is unforced. The force lives in the configuration record
+ *   (forceSequence, forced, forcedValue) so that every process that maps
+ *   the tables sees it. Writers (PointDbForce, PointDbUnforce) take the
+ *   sequence word from even to odd, write the flag and the value, and make
+ *   it even again; readers (PointDbForcedValue) retry while it is odd or
+ *   has moved, so they never see a value that is half written.
  *
  * Points file (CSV, UTF-8 or ASCII)
  *   Blank lines and lines whose first non-blank character is '#' are
@@ -81,7 +97,7 @@ enum {
   POINTDB_NAME_MAX = 64,
   POINTDB_MAX_INDEX = 999999,
   POINTDB_MAGIC = 0x42445053, /* "SPDB" in memory order */
-  POINTDB_VERSION = 1
+  POINTDB_VERSION = 2
 };
 
 #pragma pack(push, 1)
@@ -94,7 +110,10 @@ typedef struct PointConfigRecord {
   int32_t statusMode; /* 12: 3 widens the writable status bits */
   int32_t valueType;  /* 16: POINT_TYPE_* */
   char name[POINTDB_NAME_MAX]; /* 20: the points file's name column, NUL-terminated, "" without */
-  uint8_t reserved84[408];     /* 84: always 0 */
+  uint32_t forceSequence;      /* 84: odd while a force is being written (see Forcing) */
+  uint32_t forced;             /* 88: 1 while the point is forced, else 0 */
+  double forcedValue;          /* 92: the value a forced point is held at */
+  uint8_t reserved100[392];    /* 100: always 0 */
 } PointConfigRecord;
 
 /* Value record, 28 bytes. Records are 4-byte aligned in a table (28 * i from
@@ -116,7 +135,10 @@ typedef struct PointDbHeader {
   uint64_t configOffset; /* 64 */
   uint64_t valueOffset;  /* multiple of 64 */
   uint64_t totalSize;    /* bytes of the whole object */
-  uint8_t reserved40[24];
+  int32_t ownerPid;      /* 40: the creating process, written before the tables */
+  uint32_t reserved44;   /* 44: always 0 */
+  uint64_t ownerStart;   /* 48: its start time (clock ticks after boot; 0 unknown) */
+  uint8_t reserved56[8];
 } PointDbHeader;
 
 #pragma pack(pop)
@@ -129,7 +151,10 @@ static_assert(offsetof(PointConfigRecord, valueType) == 16, "value type offset")
 static_assert(sizeof(PointValueRecord) == 28, "value record size");
 static_assert(offsetof(PointValueRecord, value) == 8, "value offset");
 static_assert(offsetof(PointValueRecord, status) == 16, "status offset");
+static_assert(offsetof(PointConfigRecord, forced) == 88, "forced flag offset");
+static_assert(offsetof(PointConfigRecord, forcedValue) == 92, "forced value offset");
 static_assert(sizeof(PointDbHeader) == 64, "header size");
+static_assert(offsetof(PointDbHeader, ownerPid) == 40, "owner offset");
 #else
 _Static_assert(sizeof(PointConfigRecord) == 492, "configuration record size");
 _Static_assert(sizeof(PointValueRecord) == 28, "value record size");
@@ -195,6 +220,39 @@ HOSTRT_API int32_t PointDbCount(const PointDb *db);
 /* Unmaps the tables and frees the handle; the shared object and its name
  * stay for other processes. Returns 0; -1 with error 22 for NULL. */
 HOSTRT_API int32_t PointDbClose(PointDb *db);
+
+/* The head of the shared object (owner, count, layout); NULL for NULL. */
+HOSTRT_API const PointDbHeader *PointDbInfo(const PointDb *db);
+
+/* Clears the way for a new object called shmName whose earlier creator was
+ * killed. Returns 1 after removing an object whose owner no longer runs,
+ * 0 when there is no such object; -1 when the object must stay: its owner
+ * still runs (host error 16), or it is no point database of this kind
+ * (74). `message` (when not NULL) says what was found and done, naming the
+ * owner's PID. */
+HOSTRT_API int32_t PointDbReclaim(const char *shmName, char *message, uint32_t messageSize);
+
+/* Holds point `index` at `value` (PointDbApplyForces writes it back), or
+ * releases it. Returns 0; -1 with error 22 for a null database or an index
+ * outside 1 .. count - 1. The value is stored as given: PointDbFitValue
+ * brings it into the point's type first. */
+HOSTRT_API int32_t PointDbForce(PointDb *db, int32_t index, double value);
+HOSTRT_API int32_t PointDbUnforce(PointDb *db, int32_t index);
+
+/* 1 with *value set when point `index` is forced, 0 when not, -1 for a bad
+ * database or index. Never waits for long: when a writer keeps the record
+ * busy it answers from the last consistent read, or 0. */
+HOSTRT_API int32_t PointDbForcedValue(const PointDb *db, int32_t index, double *value);
+
+/* Writes the forced value of every forced point into its value record;
+ * returns how many points are forced (-1 for NULL). */
+HOSTRT_API int32_t PointDbApplyForces(PointDb *db);
+
+/* Checks that a point of `type` (POINT_TYPE_*) can hold *value, as the points
+ * file demands (BOOL 0 or 1, DINT and INT whole numbers in range, REAL in
+ * single range, all finite), and rounds REAL to single precision. Returns 0;
+ * -1 with a reason in `error` otherwise. */
+HOSTRT_API int32_t PointDbFitValue(int32_t type, double *value, char *error, uint32_t errorSize);
 
 /* Removes the name of a shared-memory object; processes that mapped it keep
  * their tables. Returns 0; -1 with the host error number set (2 when there
