@@ -159,7 +159,7 @@ inline constexpr Message<const char *, int, const char *, int> kLibraryCheck{128
 
 // Every message above, for lookups by code (tools explain a recorded code
 // with the text of its first message).
-inline constexpr const Message *kAll[] = {
+inline constexpr const MessageText *kAll[] = {
     &kMathError, &kDivisionByZero, &kInvalidPointNo, &kInvalidPointField, &kDeletedPoint, &kNvramError,
     &kIndexOutOfBounds, &kNvramHasNo, &kInvalidParameter, &kOutOfRange, &kCommandLimit, &kUnknownCommand,
     &kOperandKind, &kOperandKind2, &kOutsideCode, &kInvalidCallAddress, &kInvalidVarOperand, &kUnknownTypeClass,
@@ -173,8 +173,8 @@ inline constexpr const Message *kAll[] = {
 }  // namespace msg
 
 // The first message of `code`, or nullptr for a code the library never records.
-constexpr const Message *messageFor(int32_t code) {
-  for (const Message *m : msg::kAll)
+constexpr const MessageText *messageFor(int32_t code) {
+  for (const MessageText *m : msg::kAll)
     if (m->code == code) return m;
   return nullptr;
 }
