@@ -167,8 +167,9 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
       overlaps.keep(location, 4 + uint64_t(image.varCount(location)) * VM_VAR_RECORD_SIZE);
       for (const VmVarRecord *record; (record = image.varRecord(location, vars)) != nullptr; ++vars) {
         if (image.varCell(record) == nullptr) break;
-        form->cells.push_back(record->cell);
-        overlaps.written(record->cell, VM_CELL_SIZE);
+        const uint32_t cell = record->cell;  // records may lie unaligned: copy, never bind
+        form->cells.push_back(cell);
+        overlaps.written(cell, VM_CELL_SIZE);
       }
     }
     form->segmentVars.push_back(vars);
