@@ -87,7 +87,7 @@ void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
   static const void *const kLabels[VM_COMMAND_CODES + 1] = {
 #define VM_LABEL_COMMAND(code) &&L_##code,
 #define VM_LABEL_NONE(code) &&L_unknown,
-#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing) VM_LABEL_##family(code)
+#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) VM_LABEL_##family(code)
 #define VM_LABEL_CONTROL VM_LABEL_COMMAND
 #define VM_LABEL_ARRAY VM_LABEL_COMMAND
 #define VM_LABEL_ARITH VM_LABEL_COMMAND
@@ -153,7 +153,7 @@ void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
   }                                           \
   VM_BREAK;
 #define VM_CASE_NONE(code)
-#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing) VM_CASE_##family(code)
+#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) VM_CASE_##family(code)
 #define VM_CASE_CONTROL VM_CASE_COMMAND
 #define VM_CASE_ARRAY VM_CASE_COMMAND
 #define VM_CASE_ARITH VM_CASE_COMMAND
