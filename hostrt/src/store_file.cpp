@@ -2,19 +2,33 @@
 // point operations as single SQL statements (each its own durable commit).
 #include "store_file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <ctime>
 #include <vector>
 
 namespace hostrt::store {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+
+// A store is built in "NAME.new-XXXXXX" (mkstemp's six characters), which
+// SQLite accompanies with "-journal", "-wal" and "-shm" files. Its creator
+// holds an exclusive flock on it from right after mkstemp until it is gone.
+constexpr std::string_view kTempInfix = ".new-";
+constexpr size_t kTempRandom = 6;
+constexpr std::string_view kCompanions[] = {"-journal", "-wal", "-shm"};
+// A temporary file younger than this is never removed: it may be in the
+// moment between its creation and its creator's lock.
+constexpr time_t kTempGraceSeconds = 2;
 
 // Built once in a temporary file, then moved into place, so the store path
 // never holds a half-made store.
@@ -112,13 +126,65 @@ FileKind inspect(const std::string &path, Failure &failure) {
   return FileKind::Store;
 }
 
-void syncFolderOf(const std::string &path) {
+std::string folderOf(const std::string &path) {
   size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void syncFolderOf(const std::string &path) {
+  const std::string folder = folderOf(path);
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   fsync(fd);
   ::close(fd);
+}
+
+// Removes what creators of the store at `path` that died left behind: each
+// "NAME.new-XXXXXX" that no process holds locked and that is older than the
+// grace time, with its companions, and companions whose temporary file is
+// gone. A creator that is alive holds its lock, so its files stay. Best
+// effort: a file that cannot be inspected or removed is left as it is.
+void removeStaleTemporaries(const std::string &path) {
+  const std::string folder = folderOf(path);
+  const size_t slash = path.rfind('/');
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempInfix);
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> temporaries, companions;
+  while (const dirent *entry = readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (!name.starts_with(prefix) || name.size() < prefix.size() + kTempRandom) continue;
+    const std::string_view tail = name.substr(prefix.size() + kTempRandom);
+    if (tail.empty())
+      temporaries.emplace_back(name);
+    else
+      for (std::string_view companion : kCompanions)
+        if (tail == companion) companions.emplace_back(name);
+  }
+  closedir(dir);
+  const time_t now = time(nullptr);
+  for (const std::string &name : temporaries) {
+    const std::string temp = folder + "/" + name;
+    int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    struct stat info {};
+    const bool stale = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                       now - info.st_mtime >= kTempGraceSeconds && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // Unlinked while locked, so no creator can have taken it in between.
+    if (stale) {
+      unlink(temp.c_str());
+      for (std::string_view companion : kCompanions) unlink((temp + std::string(companion)).c_str());
+    }
+    ::close(fd);
+  }
+  for (const std::string &name : companions) {
+    const std::string companion = folder + "/" + name;
+    const std::string temp = companion.substr(0, folder.size() + 1 + prefix.size() + kTempRandom);
+    struct stat info {};
+    if (lstat(temp.c_str(), &info) != 0 && errno == ENOENT && lstat(companion.c_str(), &info) == 0 &&
+        S_ISREG(info.st_mode) && now - info.st_mtime >= kTempGraceSeconds)
+      unlink(companion.c_str());
+  }
 }
 
 // Makes a new empty store at `path`. An empty file there is replaced; when
@@ -127,14 +193,16 @@ bool create(const std::string &path, bool replaceEmpty, Failure &failure) {
   std::vector<char> temp(path.begin(), path.end());
   for (char c : std::string_view(".new-XXXXXX")) temp.push_back(c);
   temp.push_back('\0');
-  int fd = mkstemp(temp.data());
-  if (fd < 0) {
+  const int lockFd = mkstemp(temp.data());
+  if (lockFd < 0) {
     failure = {errno, withErrno(path, "cannot create the store", errno)};
     return false;
   }
-  fchmod(fd, 0644);
-  ::close(fd);
+  // Held until the temporary file is gone: others see it is being made.
+  flock(lockFd, LOCK_EX);
+  fchmod(lockFd, 0644);
   const std::string tempPath = temp.data();
+  int fd = -1;
 
   sqlite3 *db = nullptr;
   int rc = sqlite3_open_v2(tempPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -161,6 +229,7 @@ bool create(const std::string &path, bool replaceEmpty, Failure &failure) {
     detail = code != 0 ? std::strerror(code) : "";
   }
   unlink(tempPath.c_str());
+  ::close(lockFd);
   if (code != 0) {
     failure = {code, path + ": cannot create the store: " + detail};
     return false;
@@ -221,6 +290,7 @@ std::unique_ptr<StoreFile> StoreFile::open(const std::string &path, Failure &fai
     failure = {EINVAL, "no store path given"};
     return nullptr;
   }
+  removeStaleTemporaries(path);
   FileKind kind = inspect(path, failure);
   if (kind == FileKind::Missing || kind == FileKind::Empty) {
     if (!create(path, kind == FileKind::Empty, failure)) return nullptr;

@@ -9,6 +9,7 @@
 #include "sicvm/library.h"
 #include "sicvm/points.h"
 #include "sicvm/text.h"
+#include "sicvm/version.h"
 #include "sicvm/vm.h"
 
 #endif

@@ -1,38 +1,23 @@
 // The per-machine error record: VmSetLastError, VmGetLastError, VmClearLastError.
 #include "foundation/report.h"
-#include "hostrt/sys.h"
 #include "sicvm/vm.h"
 
+// Image::of, the machine gate, answers for a machine whose error record
+// is reachable, and sets the host error number 22 for any other.
 using sicvm::Image;
-
-namespace {
-
-// The image of a machine whose error record is reachable, or !ok() after
-// setting the host error number to 22.
-Image recordOwner(VmMachine *machine) {
-  Image image = Image::of(machine);
-  if (!image.ok() || !image.statusFlags() || !image.errorCode() || !image.errorAddress() ||
-      !image.errorArg1() || !image.errorArg2()) {
-    _winseterrno(22);
-    return Image();
-  }
-  return image;
-}
-
-}  // namespace
 
 extern "C" {
 
 SICVM_API int32_t VmSetLastError(VmMachine *machine, int32_t code, uint32_t address, uint32_t arg1,
                                  uint32_t arg2) {
-  Image image = recordOwner(machine);
+  Image image = Image::of(machine);
   if (!image.ok()) return -1;
   return sicvm::recordError(image, code, address, arg1, arg2);
 }
 
 SICVM_API int32_t VmGetLastError(VmMachine *machine, uint32_t *address, uint32_t *arg1,
                                  uint32_t *arg2) {
-  Image image = recordOwner(machine);
+  Image image = Image::of(machine);
   if (!image.ok()) return -1;
   if (address) *address = *image.errorAddress();
   if (arg1) *arg1 = *image.errorArg1();
@@ -41,7 +26,7 @@ SICVM_API int32_t VmGetLastError(VmMachine *machine, uint32_t *address, uint32_t
 }
 
 SICVM_API int32_t VmClearLastError(VmMachine *machine) {
-  Image image = recordOwner(machine);
+  Image image = Image::of(machine);
   if (!image.ok()) return -1;
   int32_t previous = *image.errorCode();
   *image.statusFlags() &= ~uint32_t(VM_STATUS_ERROR);

@@ -48,7 +48,9 @@ int32_t recordError(const Image &image, int32_t code, uint32_t address, uint32_t
   return previous;
 }
 
-void raise(const Image &image, const Message &message, uint32_t address, uint32_t arg1,
+namespace detail {
+
+void raise(const Image &image, const MessageText &message, uint32_t address, uint32_t arg1,
            uint32_t arg2, ...) {
   recordError(image, message.code, address, arg1, arg2);
   if (!logEnabled(message.level)) return;
@@ -61,7 +63,7 @@ void raise(const Image &image, const Message &message, uint32_t address, uint32_
   va_end(args);
 }
 
-void raiseForVar(const Image &image, const Message &message, uint32_t address, uint32_t arg1,
+void raiseForVar(const Image &image, const MessageText &message, uint32_t address, uint32_t arg1,
                  uint32_t arg2, uint32_t segment, uint32_t var, ...) {
   recordError(image, message.code, address, arg1, arg2);
   if (!logEnabled(message.level)) return;
@@ -75,7 +77,7 @@ void raiseForVar(const Image &image, const Message &message, uint32_t address, u
   va_end(args);
 }
 
-void raiseForArray(const Image &image, const Message &message, uint32_t address, uint32_t arg1,
+void raiseForArray(const Image &image, const MessageText &message, uint32_t address, uint32_t arg1,
                    uint32_t arg2, uint32_t array, ...) {
   recordError(image, message.code, address, arg1, arg2);
   if (!logEnabled(message.level)) return;
@@ -87,4 +89,5 @@ void raiseForArray(const Image &image, const Message &message, uint32_t address,
   va_end(args);
 }
 
+}  // namespace detail
 }  // namespace sicvm

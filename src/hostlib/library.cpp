@@ -7,7 +7,7 @@
 
 namespace sicvm::lib {
 
-void Call::fail(const Message &message) const noexcept {
+void Call::fail(const Message<> &message) const noexcept {
   raise(image_, message, machine_->pc, 0, 0);
 }
 

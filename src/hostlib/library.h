@@ -61,7 +61,7 @@ class Call {
 
   // Records a run-time error at the calling command (the machine's pc) with
   // both detail words 0, and logs it at the message's level.
-  void fail(const Message &message) const noexcept;
+  void fail(const Message<> &message) const noexcept;
 
  private:
   VmCell *params_;

@@ -40,9 +40,9 @@ class KeepErrno {
 };
 
 // Records `message` at the calling command with (arg1, arg2); the printf
-// arguments follow the message text.
-template <class... Args>
-void record(const lib::Call &call, const Message &message, int32_t arg1, int32_t arg2, Args... args) {
+// arguments follow the message text (checked against it when this compiles).
+template <class... Want, class... Args>
+void record(const lib::Call &call, const Message<Want...> &message, int32_t arg1, int32_t arg2, Args... args) {
   raise(call.image(), message, call.machine()->pc, uint32_t(arg1), uint32_t(arg2), args...);
 }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "hostrt/sys.h"
+
 namespace sicvm {
 
 uint64_t imageExtent(const VmHeader &h) noexcept {
@@ -23,13 +25,33 @@ uint64_t imageExtent(const VmHeader &h) noexcept {
 
 Image Image::of(VmMachine *machine) noexcept {
   Image image;
-  if (machine == nullptr || machine->image < VM_HEADER_SIZE) return image;
+  if (machine == nullptr || machine->image < VM_HEADER_SIZE || machine->imageSize == 0) {
+    _winseterrno(22);
+    return image;
+  }
   auto *base = reinterpret_cast<uint8_t *>(machine) - machine->image;
-  const auto *header = reinterpret_cast<const VmHeader *>(base);
-  if (header->label != VM_SIC_LABEL || header->machineOffset != machine->image) return image;
+  const auto *h = reinterpret_cast<const VmHeader *>(base);
+  const uint64_t extent = imageExtent(*h);
+  if (h->label != VM_SIC_LABEL || h->machineOffset != machine->image || extent > machine->imageSize) {
+    _winseterrno(22);
+    return image;
+  }
   image.base_ = base;
-  image.extent_ = imageExtent(*header);
+  image.extent_ = extent;
   image.machine_ = machine;
+  image.segments_ = {h->segmentsOffset, uint64_t(h->segmentsOffset) + uint64_t(h->segmentCount) * 4 +
+                                            uint64_t(h->segmentVarCount) * VM_VAR_RECORD_SIZE};
+  image.varCells_ = {h->segmentVarsOffset,
+                     uint64_t(h->segmentVarsOffset) + uint64_t(h->segmentVarCount) * VM_CELL_SIZE};
+  if (h->arrayCount > 0)
+    image.arrayCells_ = {h->arrayVarsOffset,
+                         uint64_t(h->arrayVarsOffset) + uint64_t(h->arrayVarCount) * VM_CELL_SIZE};
+  // Every export may then use the error record and run status without a test.
+  if (!image.statusFlags() || !image.errorCode() || !image.errorAddress() || !image.errorArg1() ||
+      !image.errorArg2() || !image.runStatus()) {
+    _winseterrno(22);
+    return Image();
+  }
   return image;
 }
 
@@ -51,8 +73,9 @@ const char *Image::programName(char (&buffer)[VM_PROGRAM_NAME_SIZE]) const noexc
 uint32_t Image::segmentLocation(uint32_t k) const noexcept {
   if (k >= header()->segmentCount) return 0;
   const Word *slot = word(uint64_t(machine_->segmentTable) + uint64_t(k) * 4);
-  if (slot == nullptr || word(*slot) == nullptr) return 0;
-  return *slot;
+  if (slot == nullptr) return 0;
+  const uint32_t location = *slot;
+  return segments_.holds(location, 4) ? location : 0;
 }
 
 bool Image::varDint(uint32_t location, uint32_t n, int32_t &value) const noexcept {

@@ -2,16 +2,20 @@
 //
 // A machine lies inside its image; the image start is found from the
 // machine's `image` field, which set-up writes with the Machine Block's own
-// offset. Set-up refuses images whose Machine Block overlaps another block,
-// so only the library ever writes that field.
+// offset. Image::of is the one gate through which every export reaches a
+// machine: it accepts only a machine whose set-up succeeded (set-up clears the
+// Machine Block's `imageSize` when it starts and writes the size it accepted
+// when it succeeds), so that the header fields the extent comes from are ones
+// set-up has checked.
 //
-// Other blocks may overlap each other, so a program can overwrite any word
-// outside the Machine Block and the header: segment table slots, var counts,
-// var records and array records included. Every location or count read from
-// those places is therefore checked against the image's extent before it is
-// followed. The extent is the end of the last block, computed from header
-// fields, which no program can write (every block starts at offset 216 or
-// later) and which set-up has checked against the image size.
+// Set-up refuses layouts in which the blocks a program writes (the stacks and
+// the value cells) overlap the blocks that hold locations, counts or code
+// (Machine Block, State Block, Code Segment, Data Segment Table, data
+// segments, Arrays Block). Still, every location read from the image is
+// checked where it is used, against the block it must lie in: a segment
+// location against the data segments, a var's cell against the data segment
+// vars, an array's cells against the array vars. Neither a program nor a
+// host that forges such a word can make the library follow it elsewhere.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +32,11 @@ typedef int32_t SignedWord __attribute__((aligned(1)));
 class Image {
  public:
   Image() = default;
-  // The image over which set-up laid `machine`; !ok() for a null machine or
-  // a machine whose header does not name it.
+  // The machine gate: the image over which a successful set-up laid
+  // `machine`. For a null machine, a machine whose header does not name it or
+  // one whose last set-up failed: !ok(), with the host error number set to 22.
+  // On an ok() image the State Block words (statusFlags() ... runStatus())
+  // are never null.
   static Image of(VmMachine *machine) noexcept;
   // The image at `base` of `size` bytes, for set-up (extent = size).
   static Image atBase(void *base, uint32_t size) noexcept;
@@ -41,6 +48,19 @@ class Image {
   uint64_t extent() const noexcept { return extent_; }
   VmHeader *header() const noexcept { return reinterpret_cast<VmHeader *>(base_); }
   VmMachine *machine() const noexcept { return machine_; }
+
+  // A block of the image: [start, end).
+  struct Region {
+    uint64_t start = 0, end = 0;
+    bool holds(uint64_t offset, uint64_t length) const noexcept {
+      return offset >= start && offset + length <= end;
+    }
+  };
+  // The data segments (var counts and var records), the value cells of their
+  // vars, and the value cells of the arrays.
+  const Region &segments() const noexcept { return segments_; }
+  const Region &varCells() const noexcept { return varCells_; }
+  const Region &arrayCells() const noexcept { return arrayCells_; }
 
   // True when `length` bytes at `offset` lie in [216, extent).
   bool contains(uint64_t offset, uint64_t length) const noexcept {
@@ -79,7 +99,8 @@ class Image {
 
   // ---- Data segments ----
   // Location of data segment k from the Data Segment Table, or 0 when k is
-  // not below segmentCount or the slot does not hold a usable location.
+  // not below segmentCount or the slot does not locate a var count word
+  // inside the data segments.
   uint32_t segmentLocation(uint32_t k) const noexcept;
   // Var count of the segment at `location` (0 when the word is unreadable).
   uint32_t varCount(uint32_t location) const noexcept {
@@ -87,14 +108,20 @@ class Image {
     return count ? *count : 0;
   }
   // Var record n of the segment at `location`, or null when n is not below
-  // the var count or the record lies outside the image.
+  // the var count or the record does not lie in the data segments.
   VmVarRecord *varRecord(uint32_t location, uint32_t n) const noexcept {
     const Word *count = word(location);
     if (count == nullptr || n >= *count) return nullptr;
-    return at<VmVarRecord>(uint64_t(location) + 4 + uint64_t(n) * VM_VAR_RECORD_SIZE);
+    const uint64_t offset = uint64_t(location) + 4 + uint64_t(n) * VM_VAR_RECORD_SIZE;
+    if (!segments_.holds(offset, VM_VAR_RECORD_SIZE)) return nullptr;
+    return reinterpret_cast<VmVarRecord *>(base_ + offset);
   }
-  // The value cell of a var record, or null when its location is unusable.
-  VmCell *varCell(const VmVarRecord *record) const noexcept { return at<VmCell>(record->cell); }
+  // The value cell of a var record (and `count` - 1 cells after it), or null
+  // when they do not lie in the data segment vars.
+  VmCell *varCell(const VmVarRecord *record, uint64_t count = 1) const noexcept {
+    const uint32_t cell = record->cell;
+    return varCells_.holds(cell, count * VM_CELL_SIZE) ? reinterpret_cast<VmCell *>(base_ + cell) : nullptr;
+  }
   // The DINT value of var n of a segment (var 0 = base segment number,
   // var 1 = base array number); false when there is no such var.
   bool varDint(uint32_t location, uint32_t n, int32_t &value) const noexcept;
@@ -104,17 +131,19 @@ class Image {
     if (number >= header()->arrayCount) return nullptr;
     return at<VmArrayRecord>(uint64_t(machine_->arrays) + uint64_t(number) * VM_ARRAY_RECORD_SIZE);
   }
-  // The cells of an array (elementCount of them), or null when the array has
-  // no elements or its cells do not lie in the image.
-  VmCell *arrayCells(const VmArrayRecord *record) const noexcept {
-    if (record->elementCount == 0) return nullptr;
-    return at<VmCell>(record->firstCell, record->elementCount);
+  // The first cell of an array when it has elements and `count` cells from
+  // its first cell lie in the array vars; else null.
+  VmCell *arrayCells(const VmArrayRecord *record, uint64_t count) const noexcept {
+    const uint32_t first = record->firstCell;
+    if (record->elementCount == 0 || !arrayCells_.holds(first, count * VM_CELL_SIZE)) return nullptr;
+    return reinterpret_cast<VmCell *>(base_ + first);
   }
 
  private:
   uint8_t *base_ = nullptr;
   uint64_t extent_ = 0;
   VmMachine *machine_ = nullptr;
+  Region segments_, varCells_, arrayCells_;
 };
 
 // End of the last block of a set-up image, from its header fields.

@@ -48,7 +48,7 @@ using namespace sicvm;
 extern "C" {
 
 SICVM_API int32_t VmInitVarLinks(VmMachine *machine) {
-  Image image = preparedImage(machine);
+  Image image = Image::of(machine);
   if (!image.ok()) return -1;
   if (*image.statusFlags() & VM_STATUS_LINKS) {
     logProgram(image, kLevelNotice, ": Data segment points links already initialized\n");
@@ -83,7 +83,7 @@ SICVM_API int32_t VmInitVarLinks(VmMachine *machine) {
 }
 
 SICVM_API int32_t VmUpdateVarLinks(VmMachine *machine) {
-  Image image = preparedImage(machine);
+  Image image = Image::of(machine);
   if (!image.ok()) return -1;
   const PointTables tables = PointTables::of(*machine);
   if (tables.configs == nullptr) return 0;

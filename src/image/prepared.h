@@ -1,14 +1,10 @@
-// The check that the exports taking a machine share.
+// The one-time set-up steps.
 #pragma once
 
 #include "foundation/report.h"
 #include "image/image.h"
 
 namespace sicvm {
-
-// The image of a machine whose set-up reached its State Block; !ok() after
-// setting the host error number to 22 for a null machine or any other.
-Image preparedImage(VmMachine *machine) noexcept;
 
 // A set-up step done once per image, marked by `bit` in statusFlags (which
 // neither a reset nor a second set-up clears): when the bit is set, logs
@@ -17,7 +13,7 @@ Image preparedImage(VmMachine *machine) noexcept;
 // Returns 0; -1 with host error number 22 for a null machine.
 template <class Step>
 int32_t oneTimeStep(VmMachine *machine, uint32_t bit, const char *what, Step step) {
-  Image image = preparedImage(machine);
+  Image image = Image::of(machine);
   if (!image.ok()) return -1;
   Word *flags = image.statusFlags();
   if (*flags & bit) {

@@ -1,15 +1,11 @@
 // VmResetMachine: back to the state in which a cycle starts.
 #include "foundation/report.h"
-#include "hostrt/sys.h"
 #include "image/image.h"
 #include "sicvm/vm.h"
 
 extern "C" SICVM_API int32_t VmResetMachine(VmMachine *machine) {
   sicvm::Image image = sicvm::Image::of(machine);
-  if (!image.ok()) {
-    _winseterrno(22);
-    return -1;
-  }
+  if (!image.ok()) return -1;
   machine->commandsRun = 0;
   machine->pc = 0;
   machine->callDepth = 0;

@@ -9,13 +9,24 @@
 //  - a data segment whose var count word does not lie within the image is
 //    refused before the word is read ("Data Segment %d count (%d:4) is
 //    outside of SIC (0:%d)");
-//  - after the last block, the image is refused when its Machine Block
-//    overlaps any block other than the Replication Block, or when the Data
-//    Segment Table, the data segments, the Arrays Block and the State Block
-//    overlap one another ("%s (%d:%d) overlaps %s (%d:%d)"). Set-up writes
-//    locations into the first three and resets the State Block, and programs
-//    write into the others; a machine whose own fields could be overwritten
-//    could not keep its image in bounds.
+//  - after the last block, the image is refused when two blocks overlap in a
+//    way that would let a program or set-up itself change what the library
+//    follows ("%s (%d:%d) overlaps %s (%d:%d)"):
+//      the Machine Block overlaps any block but the Replication Block;
+//      two of the structure blocks overlap: Data Segment Table, data
+//      segments, Arrays Block, State Block, Code Segment (set-up writes
+//      locations into the first three, a run writes the State Block, and the
+//      code must stay as verified);
+//      a block that programs write (Call Stack, Param Stack, data segment
+//      vars, array vars) overlaps a structure block.
+//    Blocks that programs write may overlap one another: everything read
+//    from them (return addresses, segment numbers, entry kinds, array
+//    numbers, cell values) is checked where it is used. The Replication
+//    Block is the host's and is never followed.
+//
+// The machine is usable (Image::of) only after a successful set-up: the
+// Machine Block's `imageSize` is cleared as soon as the block is located and
+// set to the accepted size at the end.
 #include <cstring>
 #include <iterator>
 
@@ -54,6 +65,9 @@ class SetUp {
   template <class... A>
   int32_t fail(const char *format, A... args) {
     logProgram(image_, kLevelFatal, format, args...);
+    // Withdraw the machine once more: before the overlap checks, a block
+    // that lies over the Machine Block may have been written over it.
+    if (image_.machine() != nullptr) m().imageSize = 0;
     return -1;
   }
   template <class... A>
@@ -94,6 +108,7 @@ int32_t SetUp::run(VmMachine **place) {
   image_.bindMachine(raw<VmMachine>(h().machineOffset));
   *place = image_.machine();
   m().image = h().machineOffset;
+  m().imageSize = 0;  // withdrawn until this set-up succeeds
 
   // Call Stack.
   if (h().callStackSize == 0) return fail(" error: Call Stack is empty (%d)\n", p(h().callStackSize));
@@ -172,6 +187,7 @@ int32_t SetUp::run(VmMachine **place) {
           p(h().replicationSize));
 
   if (overlaps(segmentsSpan, segmentVarTotal, arrayVarTotal) != 0) return -1;
+  m().imageSize = size_;
   return VmResetMachine(image_.machine());
 }
 
@@ -265,32 +281,34 @@ int32_t SetUp::arrayVars(uint64_t &total) {
 
 int32_t SetUp::overlaps(uint64_t segmentsSpan, uint32_t segmentVarTotal, uint64_t arrayVarTotal) {
   const Span machine{"Machine Block", h().machineOffset, VM_MACHINE_SIZE};
-  const Span table{"Data Segment Table", h().segmentTableOffset, uint64_t(h().segmentCount) * 4};
-  const Span segments{"Data Segments", h().segmentsOffset, segmentsSpan};
-  const Span arrays{"Arrays Block", h().arraysOffset, uint64_t(h().arrayCount) * VM_ARRAY_RECORD_SIZE};
-  const Span others[] = {
+  const Span structure[] = {
+      {"Data Segment Table", h().segmentTableOffset, uint64_t(h().segmentCount) * 4},
+      {"Data Segments", h().segmentsOffset, segmentsSpan},
+      {"Arrays Block", h().arraysOffset, uint64_t(h().arrayCount) * VM_ARRAY_RECORD_SIZE},
       {"State Block", h().stateOffset, VM_STATE_SIZE},
+      {"Code Segment", h().codeOffset, uint64_t(h().commandCount) * VM_COMMAND_SIZE},
+  };
+  const Span written[] = {
       {"Call Stack", h().callStackOffset, uint64_t(h().callStackSize) * VM_CALL_ENTRY_SIZE},
       {"Param Stack", h().paramStackOffset, uint64_t(h().paramStackSize) * VM_CELL_SIZE},
-      {"Code Segment", h().codeOffset, uint64_t(h().commandCount) * VM_COMMAND_SIZE},
-      table,
-      segments,
       {"Data Segment vars", h().segmentVarsOffset, uint64_t(segmentVarTotal) * VM_CELL_SIZE},
-      arrays,
       {"Array vars", h().arrayVarsOffset, arrayVarTotal * VM_CELL_SIZE},
   };
   auto refuse = [&](const Span &a, const Span &b) {
     return fail(" error: %s (%d:%d) overlaps %s (%d:%d)\n", a.name, p(a.offset), p(a.length), b.name,
                 p(b.offset), p(b.length));
   };
-  for (const Span &other : others)
-    if (overlap(machine, other)) return refuse(machine, other);
-  // Set-up writes locations into these blocks, and its final reset writes
-  // the State Block: none of them may overwrite another's.
-  const Span written[] = {table, segments, arrays, others[0]};
-  for (size_t i = 0; i < std::size(written); ++i)
-    for (size_t j = i + 1; j < std::size(written); ++j)
-      if (overlap(written[i], written[j])) return refuse(written[i], written[j]);
+  // The Machine Block first, against every block in the order set-up checked them.
+  const Span *order[] = {&structure[3], &written[0], &written[1], &structure[4], &structure[0],
+                         &structure[1], &written[2], &structure[2], &written[3]};
+  for (const Span *other : order)
+    if (overlap(machine, *other)) return refuse(machine, *other);
+  for (size_t i = 0; i < std::size(structure); ++i)
+    for (size_t j = i + 1; j < std::size(structure); ++j)
+      if (overlap(structure[i], structure[j])) return refuse(structure[i], structure[j]);
+  for (const Span &w : written)
+    for (const Span &s : structure)
+      if (overlap(w, s)) return refuse(w, s);
   return 0;
 }
 

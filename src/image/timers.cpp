@@ -13,10 +13,7 @@ namespace sicvm {
 
 int32_t UpdateTimers(VmMachine *machine) {
   Image image = Image::of(machine);
-  if (!image.ok()) {
-    _winseterrno(22);
-    return -1;
-  }
+  if (!image.ok()) return -1;
   const uint32_t now = SysGetClockCounter();
   // Signed distance, widened before taking its size: a distance of -2^31
   // advances by 2^31 ms.
@@ -39,10 +36,9 @@ int32_t UpdateTimers(VmMachine *machine) {
   for (uint32_t j = 0; j < arrays; ++j) {
     const VmArrayRecord *record = image.arrayRecord(j);
     if (record == nullptr || record->type != VM_TYPE_TIME) continue;
-    // The count is read once: the cells may overlap array records, and the
-    // cells were checked for this many elements.
+    // The cells were checked for this many elements.
     const uint32_t count = record->elementCount;
-    VmCell *cells = image.arrayCells(record);
+    VmCell *cells = image.arrayCells(record, count);
     if (cells == nullptr) continue;
     // Element x is cell x: the element size plays no part here.
     for (uint32_t x = 0; x < count; ++x) {

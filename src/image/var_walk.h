@@ -1,10 +1,9 @@
 // Walks over the vars of every data segment of a machine, in table order and
 // var order, with every record checked against the image.
 //
-// A program may overwrite var counts and var records (blocks other than the
-// Machine Block may overlap), so the walk re-reads the count for every var
-// and stops a segment at the first record that does not lie in the image. A
-// segment whose table slot is unusable is skipped.
+// Every table slot and record is checked before it is followed (Image): a
+// segment whose slot does not locate a var count in the data segments is
+// skipped, and a segment stops at the first record that does not lie in them.
 #pragma once
 
 #include <cstdint>

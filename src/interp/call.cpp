@@ -33,6 +33,9 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
 
   VmCell *frame = nullptr;
   uint32_t count = 0, first = 0;
+  // The depth before the call: the library is handed the machine and could
+  // change paramDepth, but the outputs go where this call put the frame.
+  const uint32_t depth = m.paramDepth;
   if (onStack) {
     if (!ctx.pushRoom(nout) || !ctx.popRoom(nin)) return;
     frame = ctx.paramStack + (m.paramDepth - nin);
@@ -55,7 +58,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
     return;
   }
   if (onStack) {
-    const uint32_t bottom = m.paramDepth - nin;
+    const uint32_t bottom = depth - nin;
     for (uint32_t j = 0; j < nout; ++j) {
       VmCell &entry = ctx.paramStack[bottom + j];
       entry.type = VM_ENTRY_VALUE;

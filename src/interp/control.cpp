@@ -62,8 +62,7 @@ void pushVars(RunContext &ctx, VmCommand &cmd) {
     return;
   }
   for (uint32_t i = 0; i < n; ++i) {
-    // Checked again for every var: the entries written so far may lie over
-    // the segment's count or records.
+    // Every record and cell is checked where it is used.
     const VmVarRecord *record = ctx.varRecord(s, v + i);
     const VmCell *var = record ? ctx.cellAt(record->cell) : nullptr;
     if (var == nullptr) {
@@ -92,6 +91,7 @@ void pushVars(RunContext &ctx, VmCommand &cmd) {
 void popVars(RunContext &ctx, VmCommand &cmd) {
   const int32_t n = static_cast<int32_t>(cmd.src2.v.w[0]);
   const uint32_t s = cmd.src1.v.w[0], v = cmd.src1.v.w[1];
+  if (!ctx.paramDepthHolds()) return;
   const int32_t depth = static_cast<int32_t>(ctx.machine->paramDepth);
   if (depth < n) {
     ctx.raise(msg::kParamStackUnderflow, uint32_t(depth), uint32_t(n), int(uint32_t(depth) - uint32_t(n)));
@@ -103,8 +103,7 @@ void popVars(RunContext &ctx, VmCommand &cmd) {
   }
   for (int32_t i = 0; i < n; ++i) {
     const uint32_t number = v - uint32_t(i);
-    // Checked again for every var: the values stored so far may lie over
-    // the segment's count or records.
+    // Every record and cell is checked where it is used.
     const VmVarRecord *record = ctx.varRecord(s, number);
     VmCell *var = record ? ctx.cellAt(record->cell) : nullptr;
     if (var == nullptr) {
@@ -146,7 +145,8 @@ void popVars(RunContext &ctx, VmCommand &cmd) {
 void setDs(RunContext &ctx, VmCommand &cmd) {
   const uint32_t s = cmd.src1.v.w[0], k = cmd.src2.v.w[0];
   VmMachine &m = *ctx.machine;
-  if (m.callDepth + 1 > ctx.callStackSize) {
+  // 64-bit: a forged depth of 2^32 - 1 must not wrap to an empty stack.
+  if (uint64_t(m.callDepth) + 1 > ctx.callStackSize) {
     ctx.raise(msg::kCallStackOverflow, m.callDepth, 1, int(m.callDepth + 1));
     return;
   }
@@ -187,6 +187,7 @@ void callInCode(RunContext &ctx, VmCommand &cmd) {
     ctx.raise(msg::kCallStackOverflow, 0, 1, 1);
     return;
   }
+  if (!ctx.callDepthHolds()) return;
   ctx.callStack[m.callDepth - 1].returnAddress = ctx.pc + 1;
   ctx.pc = target;
 }
@@ -200,6 +201,7 @@ void ret(RunContext &ctx) {
     ctx.pc = kFinished;
     return;
   }
+  if (!ctx.callDepthHolds()) return;
   const VmCallEntry &frame = ctx.callStack[m.callDepth - 1];
   const uint32_t address = frame.returnAddress, saved = frame.savedSegmentNo;
   if (address >= ctx.commandCount) {

@@ -150,7 +150,7 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
   overlaps.written(m.stateBlock, VM_STATE_SIZE);
   for (uint32_t j = 0; j < ctx.arrayCount; ++j) {
     const VmArrayRecord *array = image.arrayRecord(j);
-    if (array != nullptr && image.arrayCells(array) != nullptr)
+    if (array != nullptr && image.arrayCells(array, array->elementCount) != nullptr)
       overlaps.written(array->firstCell, uint64_t(array->elementCount) * VM_CELL_SIZE);
   }
 

@@ -135,7 +135,7 @@ template <uint16_t Code, bool Mixed>
     // (and its errors) in the step loop.
     VmMachine &m = *ctx.machine;
     const uint32_t number = reinterpret_cast<const VmCell *>(r.base + e->x)->v.u32 + e->y;
-    if (m.callDepth + 1 > ctx.callStackSize || number == 0 || number >= r.decoded->segmentLocation.size() ||
+    if (uint64_t(m.callDepth) + 1 > ctx.callStackSize || number == 0 || number >= r.decoded->segmentLocation.size() ||
         r.decoded->segmentLocation[number] == 0)
       return Go::kSlow;
     ctx.callStack[m.callDepth].savedSegmentNo = m.localSegmentNo;
@@ -143,8 +143,10 @@ template <uint16_t Code, bool Mixed>
     r.setLocal(ctx, number);
   } else if constexpr (Code == op("call")) {
     // Inside the code, to a target checked when decoded, with a frame open.
+    // A depth outside the call stack (forged by an external procedure) is
+    // the step loop's error.
     VmMachine &m = *ctx.machine;
-    if (m.callDepth == 0) return Go::kSlow;
+    if (m.callDepth == 0 || m.callDepth > ctx.callStackSize) return Go::kSlow;
     ctx.callStack[m.callDepth - 1].returnAddress = uint32_t(e - r.decoded->entries.data()) + 1;
     r.target = e->target;
     return Go::kJump;
@@ -152,7 +154,7 @@ template <uint16_t Code, bool Mixed>
     // Out of a frame whose return address and saved segment are usable;
     // the outermost ret (the end of the cycle) in the step loop.
     VmMachine &m = *ctx.machine;
-    if (m.callDepth == 0) return Go::kSlow;
+    if (m.callDepth == 0 || m.callDepth > ctx.callStackSize) return Go::kSlow;
     const VmCallEntry &frame = ctx.callStack[m.callDepth - 1];
     const uint32_t address = frame.returnAddress, saved = frame.savedSegmentNo;
     if (address >= r.decoded->commandCount || saved >= r.decoded->segmentLocation.size() ||

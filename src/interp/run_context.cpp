@@ -9,9 +9,10 @@ bool RunContext::open(const Image &view) noexcept {
   image = view;
   machine = view.machine();
   base = view.base();
-  // The machine block itself lies inside the extent, so the extent is at
-  // least 216 + 120 bytes and the subtraction cannot wrap.
-  cellSpan = view.extent() - VM_HEADER_SIZE - VM_CELL_SIZE;
+  // Every data segment has a var, so the var cells hold at least one cell
+  // and the subtraction cannot wrap.
+  cellStart = view.varCells().start;
+  cellSpan = view.varCells().end - cellStart - VM_CELL_SIZE;
 
   const VmHeader *header = view.header();
   commandCount = header->commandCount;
@@ -41,14 +42,24 @@ bool RunContext::open(const Image &view) noexcept {
 
 SegmentSlot RunContext::slotFor(uint32_t location) const noexcept {
   SegmentSlot slot;
-  if (location == 0 || !image.contains(location, 4)) return slot;
+  if (location == 0 || !image.segments().holds(location, 4)) return slot;
   slot.location = location;
-  slot.capacity = static_cast<uint32_t>((image.extent() - location - 4) / VM_VAR_RECORD_SIZE);
+  slot.capacity = static_cast<uint32_t>((image.segments().end - location - 4) / VM_VAR_RECORD_SIZE);
   return slot;
 }
 
 void RunContext::setLocal(uint32_t number, uint32_t location) noexcept {
   setLocal(number, location, slotFor(location));
+}
+
+void RunContext::callDepthBeyondStack() const noexcept {
+  const uint32_t depth = machine->callDepth;
+  raise(msg::kCallStackOverflow, depth, 1, int(depth + 1));
+}
+
+void RunContext::paramDepthBeyondStack() const noexcept {
+  const uint32_t depth = machine->paramDepth;
+  raise(msg::kParamStackOverflow, depth, 0, int(depth));
 }
 
 void RunContext::invalidVar(uint32_t s, uint32_t n) const noexcept {
@@ -61,7 +72,7 @@ bool RunContext::localFrame(VmCell *&first, uint32_t &count) const noexcept {
   count = loadWord(base + slot.location);
   const VmVarRecord *record = varRecord(1, 0);
   if (record == nullptr) return false;
-  first = image.at<VmCell>(record->cell, count);
+  first = image.varCell(record, count);
   return first != nullptr;
 }
 

@@ -53,9 +53,11 @@
 //                   current pc and command count.
 //
 // Every location a handler follows must come from these helpers (or from
-// Image), which check it against the image: blocks other than the Machine
-// Block may overlap, so a program can overwrite var records, counts, array
-// records and segment table slots with any bytes.
+// Image), which check it against the block it must lie in. Set-up keeps the
+// blocks a program writes off the blocks that hold locations, but the host
+// (or an external procedure, which is handed the machine) can still forge
+// any word: depths are checked against their stacks before they index them
+// (callDepthHolds, paramDepthHolds, pushRoom, popRoom).
 #pragma once
 
 #include <cerrno>
@@ -130,9 +132,9 @@ class RunContext {
 
   // Records `message` at pc with (arg1, arg2) and logs it with the printf
   // arguments `args` when the level allows. Out of line: errors are rare.
-  template <class... Args>
-  [[gnu::cold, gnu::noinline]] void raise(const Message &message, uint32_t arg1, uint32_t arg2,
-                                          Args... args) const noexcept {
+  template <class... Want, class... Given>
+  [[gnu::cold, gnu::noinline]] void raise(const Message<Want...> &message, uint32_t arg1, uint32_t arg2,
+                                          Given... args) const noexcept {
     int saved = errno;  // the log must not look like a math error in errno mode
     sicvm::raise(image, message, pc, arg1, arg2, args...);
     errno = saved;
@@ -152,11 +154,10 @@ class RunContext {
     if (n >= slot.capacity || n >= loadWord(base + slot.location)) return nullptr;
     return reinterpret_cast<VmVarRecord *>(base + slot.location + 4 + uint64_t(n) * VM_VAR_RECORD_SIZE);
   }
-  // The value cell at a location read from the image, or null when it is
-  // not inside the image.
+  // The value cell at a location read from a var record, or null when it
+  // does not lie in the data segment vars.
   [[gnu::always_inline]] VmCell *cellAt(uint32_t location) const noexcept {
-    return uint64_t(location) - VM_HEADER_SIZE <= cellSpan ? reinterpret_cast<VmCell *>(base + location)
-                                                          : nullptr;
+    return uint64_t(location) - cellStart <= cellSpan ? reinterpret_cast<VmCell *>(base + location) : nullptr;
   }
   // The value cell of var n of segment slot s, or null (see varRecord; also
   // null when the record's cell location is not inside the image).
@@ -190,13 +191,30 @@ class RunContext {
     raise(msg::kParamStackOverflow, depth, n, int(depth + n));
     return false;
   }
-  // True when at least n entries are on the param stack; otherwise raises 121.
+  // True when at least n entries are on the param stack; otherwise raises
+  // 121 (or 120 when the depth itself exceeds the stack).
   bool popRoom(uint32_t n) const noexcept {
     uint32_t depth = machine->paramDepth;
-    if (depth >= n) return true;
+    if (depth >= n) return paramDepthHolds();
     raise(msg::kParamStackUnderflow, depth, n, int(depth - n));
     return false;
   }
+
+  // True when callDepth (paramDepth) does not exceed its stack; otherwise
+  // raises 119 with the depth (120 with the depth and 0 wanted). Only a
+  // forged depth fails: the commands never push past the stacks.
+  bool callDepthHolds() const noexcept {
+    if (__builtin_expect(machine->callDepth <= callStackSize, 1)) return true;
+    callDepthBeyondStack();
+    return false;
+  }
+  bool paramDepthHolds() const noexcept {
+    if (__builtin_expect(machine->paramDepth <= paramStackSize, 1)) return true;
+    paramDepthBeyondStack();
+    return false;
+  }
+  [[gnu::cold, gnu::noinline]] void callDepthBeyondStack() const noexcept;
+  [[gnu::cold, gnu::noinline]] void paramDepthBeyondStack() const noexcept;
 
   // ---- Arrays ----
   // Absolute array number of the reference (s, relative): var 1 of segment
@@ -210,18 +228,18 @@ class RunContext {
   // arrayCount or the record is not inside the image.
   VmArrayRecord *arrayRecord(uint32_t number) const noexcept { return image.arrayRecord(number); }
   // The first cell of array `number` when it exists, has a non-zero element
-  // count and `cells` cells from its first cell lie inside the image; else null.
+  // count and `cells` cells from its first cell lie in the array vars; else null.
   VmCell *arrayCells(uint32_t number, uint32_t cells) const noexcept {
     const VmArrayRecord *record = arrayRecord(number);
-    if (record == nullptr || record->elementCount == 0) return nullptr;
-    return image.at<VmCell>(record->firstCell, cells);
+    return record ? image.arrayCells(record, cells) : nullptr;
   }
 
   // ---- Cached facts (read-only during the run) ----
   Image image;
   VmMachine *machine = nullptr;
   uint8_t *base = nullptr;
-  uint64_t cellSpan = 0;  // a cell at location L lies inside when L - 216 <= cellSpan
+  uint64_t cellStart = 0;  // the data segment vars: a var cell at location L
+  uint64_t cellSpan = 0;   // lies in them when L - cellStart <= cellSpan
   VmCommand *code = nullptr;
   uint32_t commandCount = 0;
   uint32_t segmentCount = 0;

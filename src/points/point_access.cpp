@@ -5,7 +5,7 @@
 #include "convert/rules.h"
 #include "hostrt/points.h"
 #include "hostrt/sys.h"
-#include "image/prepared.h"
+#include "image/image.h"
 #include "sicvm/points.h"
 
 namespace sicvm {
@@ -25,7 +25,7 @@ struct Access {
 };
 
 Access accessOf(VmMachine *machine) noexcept {
-  if (!preparedImage(machine).ok()) return {};
+  if (!Image::of(machine).ok()) return {};
   return {PointTables::of(*machine), true};
 }
 

@@ -2,14 +2,14 @@
 // non-volatile store keeps for a point.
 #include "hostrt/store.h"
 #include "hostrt/sys.h"
-#include "image/prepared.h"
+#include "image/image.h"
 #include "points/point_access.h"
 #include "sicvm/points.h"
 
 namespace sicvm {
 namespace {
 
-bool prepared(VmMachine *machine) { return preparedImage(machine).ok(); }
+bool prepared(VmMachine *machine) { return Image::of(machine).ok(); }
 
 int32_t invalid() {
   _winseterrno(22);

@@ -52,15 +52,15 @@ class CodeVerifier {
     return which == kSrc1 ? cmd_->src1Kind : which == kSrc2 ? cmd_->src2Kind : cmd_->dstKind;
   }
   bool kind(Operand which, Kinds kinds);
-  bool positiveCount(const Message &message);
+  bool positiveCount(const Message<int> &message);
   bool globalOrLocal(const char *what);
   void outdatedNotice();
   void verifyCall();
   void unknown();
 
   // Records and logs one failure at the current command.
-  template <class... Args>
-  bool fail(const Message &message, uint32_t arg1, Args... args) {
+  template <class... Want, class... Args>
+  bool fail(const Message<Want...> &message, uint32_t arg1, Args... args) {
     raise(image_, message, index_, arg1, 0, args...);
     ++errors_;
     return false;
@@ -85,7 +85,7 @@ bool CodeVerifier::kind(Operand which, Kinds kinds) {
 }
 
 // The count in SRC2 word 1, read as signed, must be above 0.
-bool CodeVerifier::positiveCount(const Message &message) {
+bool CodeVerifier::positiveCount(const Message<int> &message) {
   int32_t count = cmd_->src2.v.i32;
   return count > 0 || fail(message, static_cast<uint32_t>(count), count);
 }
@@ -227,8 +227,8 @@ using sicvm::Image;
 
 extern "C" SICVM_API int32_t VmVerifyCode(VmMachine *machine) {
   Image image = Image::of(machine);
-  const VmCommand *code =
-      image.ok() ? image.at<VmCommand>(machine->code, image.header()->commandCount) : nullptr;
+  if (!image.ok()) return -1;
+  const VmCommand *code = image.at<VmCommand>(machine->code, image.header()->commandCount);
   if (code == nullptr) {
     _winseterrno(22);
     return -1;

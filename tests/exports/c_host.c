@@ -67,6 +67,17 @@ int main(void) {
   CHECK(VmResetMachine(machine) == 0);
   CHECK(VmHostLocation(NULL) == 0);
   {
+    /* The loaded library is the one these headers describe. */
+    uint32_t major = 99, minor = 99, patch = 99;
+    char text[40];
+    const char *version = VmGetVersion(&major, &minor, &patch);
+    snprintf(text, sizeof text, "%u.%u.%u", (unsigned)major, (unsigned)minor, (unsigned)patch);
+    CHECK(strcmp(version, SICVM_VERSION_STRING) == 0);
+    CHECK(strcmp(text, SICVM_VERSION_STRING) == 0);
+    CHECK(major == SICVM_VERSION_MAJOR && minor == SICVM_VERSION_MINOR && patch == SICVM_VERSION_PATCH);
+    CHECK(VmGetVersion(NULL, NULL, NULL) == version);
+  }
+  {
     /* The calendar in the zone the test runs in, UTC: day 0 is Saturday 1899-12-30. */
     int32_t record[DT_RECORD_WORDS];
     CHECK(DtUnpack(0.75, record) == record);

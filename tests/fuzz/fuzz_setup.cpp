@@ -3,7 +3,7 @@
 // there; one trailing byte cuts the image short), so that the fuzzer starts
 // deep inside set-up instead of at the label check. Then VmInitMachine,
 // VmResetMachine and the error record run over the exact-size result.
-// Build with clang and -DSICVM_FUZZ=ON; run ./build-fuzz/tests/fuzz/fuzz_setup.
+// Build with the preset `fuzz`; run ./build-fuzz/tests/fuzz/fuzz_setup.
 #include <cstdint>
 #include <cstring>
 #include <vector>

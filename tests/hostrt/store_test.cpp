@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -283,6 +285,63 @@ TEST_F(StoreTest, EveryReturnedWriteSurvivesAKilledProcess) {
     DboperClose(h);
     EXPECT_EQ(sqlText(path, "PRAGMA integrity_check"), "ok");
   }
+}
+
+// What creators that died left behind ("NAME.new-XXXXXX" and SQLite's
+// companions of it) goes at the next open of the same store; a temporary
+// file that a live creator (here a child process) holds locked, one younger
+// than the grace time, and the files of other stores or of other shapes stay.
+TEST_F(StoreTest, OpenRemovesWhatDeadCreatorsLeftBehind) {
+  auto make = [&](const std::string &name, bool old) {
+    const std::string file = dir_ + "/" + name;
+    std::ofstream(file) << "x";
+    if (old) {
+      const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
+      utimensat(AT_FDCWD, file.c_str(), times, 0);
+    }
+  };
+  const std::set<std::string> stale = {"points.db.new-A1b2C3", "points.db.new-A1b2C3-journal",
+                                       "points.db.new-A1b2C3-wal", "points.db.new-Zz9Zz9-shm"};
+  const std::set<std::string> kept = {"points.db.new-Live00", "points.db.new-Fresh0", "points.db.new-Seven77",
+                                      "points.db.new-Odd000-other", "other.db.new-A1b2C3"};
+  for (const std::string &name : stale) make(name, true);
+  for (const std::string &name : kept) make(name, name != "points.db.new-Fresh0");
+
+  // A live creator in another process holds its temporary file locked.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const std::string live = dir_ + "/points.db.new-Live00";
+  pid_t creator = fork();
+  ASSERT_GE(creator, 0);
+  if (creator == 0) {
+    int fd = open(live.c_str(), O_RDWR);
+    char byte = flock(fd, LOCK_EX) == 0 ? 1 : 0;
+    (void)!write(ready[1], &byte, 1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 1);
+
+  uint32_t h = DboperOpen(path_.c_str());
+  ASSERT_NE(h, 0u) << DboperLastMessage();
+  DboperClose(h);
+  std::set<std::string> names = listDir();
+  for (const std::string &name : stale) EXPECT_EQ(names.count(name), 0u) << name;
+  for (const std::string &name : kept) EXPECT_EQ(names.count(name), 1u) << name;
+
+  // Once its creator has been killed, the next open removes it too.
+  kill(creator, SIGKILL);
+  waitpid(creator, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  h = DboperOpen(path_.c_str());
+  ASSERT_NE(h, 0u) << DboperLastMessage();
+  DboperClose(h);
+  names = listDir();
+  EXPECT_EQ(names.count("points.db.new-Live00"), 0u);
+  EXPECT_EQ(names.count("points.db.new-Fresh0"), 1u);
 }
 
 }  // namespace

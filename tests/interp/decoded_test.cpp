@@ -37,6 +37,7 @@ int32_t runCycle(VmMachine *machine) {
 }
 
 TEST(DecodedForm, FollowsTheSetUpStepsAndTheRelease) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
   test::TestMachine m(countingProgram(100));
   ASSERT_TRUE(m.ok());
   EXPECT_TRUE(runsDecoded(m.get()));
@@ -58,6 +59,7 @@ TEST(DecodedForm, FollowsTheSetUpStepsAndTheRelease) {
 }
 
 TEST(DecodedForm, BelongsToTheMemoryItWasBuiltFor) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
   test::TestMachine m(countingProgram(10));
   ASSERT_TRUE(m.ok());
   // A copy elsewhere runs without it until set up at its new place.
@@ -81,6 +83,7 @@ TEST(DecodedForm, BelongsToTheMemoryItWasBuiltFor) {
 // Cells or stacks over what the form caches: set-up refuses the image, or
 // the machine runs without the form.
 TEST(DecodedForm, NotBuiltWhenAProgramCouldWriteWhatItCaches) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
   const Block written[] = {Block::SegmentVars, Block::ParamStack, Block::CallStack, Block::ArrayVars};
   const Block kept[] = {Block::Code, Block::Segments, Block::Arrays};
   for (Block w : written)
@@ -108,6 +111,7 @@ int32_t setsUpAgain(int32_t mode, int32_t, VmCell *, int32_t, int32_t, int32_t, 
 }
 
 TEST(DecodedForm, ASetUpFromInsideTheRunWaitsForItsEnd) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
   ImageBuilder b = countingProgram(3);
   b.at(5) = Command{op("call"), Operand::words(VM_KIND_CONST, 1, VM_CALL_EXTERNAL | 1), Operand::words(1, 0),
                     Operand::none()};
@@ -131,6 +135,7 @@ TEST(DecodedForm, ASetUpFromInsideTheRunWaitsForItsEnd) {
 
 // Machines over different images on different threads at once.
 TEST(DecodedForm, MachinesRunOnSeveralThreadsAtOnce) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
   constexpr int kThreads = 4;
   std::vector<std::thread> threads;
   int32_t counters[kThreads] = {};

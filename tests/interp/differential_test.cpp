@@ -10,12 +10,12 @@
 #include <random>
 
 #include "fuzz/differential.h"
+#include "interp/program.h"
 
 namespace {
 
 TEST(Differential, RandomProgramsAgreeWithTheStepLoop) {
-  const char *off = std::getenv("SICVM_DECODE");
-  if (off != nullptr && (std::string(off) == "0" || std::string(off) == "off"))
+  if (sicvm::test::decodedFormOff())
     GTEST_SKIP() << "the decoded form is off: both sides would run the step loop";
   if (const char *hex = std::getenv("SICVM_DIFFERENTIAL_CHOICES")) {
     std::vector<uint8_t> choices;

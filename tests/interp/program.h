@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -37,6 +38,12 @@ inline std::string errorLine(int32_t code, uint32_t address, const std::string &
   return head + text + "\n";
 }
 inline const std::string kCycleLine = "Program \"TEST\" (1): Run cycle 1\n";
+// True when this run of the suite has the decoded form switched off
+// (SICVM_DECODE 0 or off): every machine then runs in the step loop alone.
+inline bool decodedFormOff() {
+  const char *value = std::getenv("SICVM_DECODE");
+  return value != nullptr && (std::string(value) == "0" || std::string(value) == "off");
+}
 
 inline uint64_t bitsOf(const VmValue &value) {
   uint64_t bits;

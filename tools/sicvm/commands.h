@@ -22,6 +22,7 @@ int buildCommand(const std::vector<std::string> &args);
 int disasmCommand(const std::vector<std::string> &args);
 int runCommand(const std::vector<std::string> &args);
 int verifyCommand(const std::vector<std::string> &args);
+int completionCommand(const std::vector<std::string> &args);
 int pointsCommand(const std::vector<std::string> &args);
 int helpCommand(const std::vector<std::string> &args);
 int gasCommand(const std::vector<std::string> &args);

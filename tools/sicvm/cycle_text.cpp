@@ -18,7 +18,7 @@ const char *statusText(uint32_t status) {
 }
 
 std::string errorTitle(int32_t code) {
-  const Message *message = messageFor(code);
+  const MessageText *message = messageFor(code);
   if (message == nullptr) return "unknown error";
   std::string text = message->text;
   if (size_t details = text.find(" (%"); details != std::string::npos) text.erase(details);

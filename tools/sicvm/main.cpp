@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "sicvm/version.h"
 
 namespace {
 
@@ -25,12 +26,14 @@ const Subcommand kSubcommands[] = {
     {"points", "list, watch, set and force the points of a running program", sicvm::tool::pointsCommand},
     {"help", "the reference of the commands and the library functions", sicvm::tool::helpCommand},
     {"gas", "evaluate a gas metering function on named inputs", sicvm::tool::gasCommand},
+    {"completion", "write a shell completion script: completion bash", sicvm::tool::completionCommand},
 };
 
 void usage(FILE *out) {
   std::fprintf(out, "usage: sicvm SUBCOMMAND [OPTIONS] ...\n\nSubcommands:\n");
-  for (const Subcommand &s : kSubcommands) std::fprintf(out, "  %-8s %s\n", s.name, s.summary);
-  std::fprintf(out, "\n'sicvm SUBCOMMAND --help' describes a subcommand's options.\n");
+  for (const Subcommand &s : kSubcommands) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
+  std::fprintf(out, "\n'sicvm SUBCOMMAND --help' describes a subcommand's options;\n"
+                   "'sicvm --version' prints the versions of the tool and of the library.\n");
 }
 
 }  // namespace
@@ -39,6 +42,12 @@ int main(int argc, char **argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? sicvm::tool::kExitUsage : sicvm::tool::kExitOk;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    // The tool's version is the one it was built with; the library's is that
+    // of the libsicvm.so it loaded, which may be another installed build.
+    std::printf("sicvm %s\nlibsicvm %s\n", SICVM_VERSION_STRING, VmGetVersion(nullptr, nullptr, nullptr));
+    return sicvm::tool::kExitOk;
   }
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Subcommand &s : kSubcommands)

@@ -94,7 +94,11 @@ _Static_assert(sizeof(DboperRecord) == 20, "store record size");
 #endif
 
 /* Opens the store file at `path`, creating it when missing. Returns the
- * handle, or 0 on failure. */
+ * handle, or 0 on failure. A store is created in a temporary file
+ * "PATH.new-XXXXXX" that its creator keeps locked (flock) and then moves into
+ * place; an open first removes the temporary files (with their SQLite
+ * journal, WAL and shared-memory companions) that no process holds locked
+ * and that are older than 2 seconds: what creators that were killed left. */
 HOSTRT_API uint32_t DboperOpen(const char *path);
 
 /* Closes a store. Returns 0; -1 (error 9) for a handle that is not open. */
