@@ -31,15 +31,11 @@
 
 namespace sicvm::interp::arith {
 
-enum class Op { Add, Sub, Mul, Div, Mod, Expt, Neg, Abs };
-
-// The operation of a code: the codes of one operation share their tens.
+// The operation of a code, from its row of the command table.
 template <uint16_t Code>
-constexpr Op opOf() {
-  constexpr unsigned tens = Code / 10;
-  static_assert(tens >= 3 && tens <= 10, "not an arithmetic command");
-  constexpr Op ops[] = {Op::Add, Op::Sub, Op::Mul, Op::Div, Op::Mod, Op::Expt, Op::Neg, Op::Abs};
-  return ops[tens - 3];
+constexpr Operation opOf() {
+  static_assert(kCommands[Code].family == Family::ARITH, "not an arithmetic command");
+  return kCommands[Code].operation;
 }
 
 inline constexpr uint32_t kSign32 = 0x80000000u;
@@ -76,38 +72,38 @@ inline bool factorIsZero(const VmCell *c) {
 
 // INT and DINT: `bits` is 16 or 32. Values are read sign-extended to 32 bits;
 // results are stored at the width of the type.
-template <Op O, unsigned Bits>
+template <Operation O, unsigned Bits>
 inline void integer(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
   const int32_t a = Bits == 16 ? getInt(x) : getDint(x);
   const uint32_t ua = static_cast<uint32_t>(a);
   auto put = [d](uint32_t value) { Bits == 16 ? putInt(d, value) : putDint(d, value); };
-  if constexpr (O == Op::Neg) {
+  if constexpr (O == Operation::NEG) {
     put(0u - ua);
-  } else if constexpr (O == Op::Abs) {
+  } else if constexpr (O == Operation::ABS) {
     put(a < 0 ? 0u - ua : ua);
   } else {
     const int32_t b = Bits == 16 ? getInt(y) : getDint(y);
     const uint32_t ub = static_cast<uint32_t>(b);
-    if constexpr (O == Op::Add) put(ua + ub);
-    else if constexpr (O == Op::Sub) put(ua - ub);
-    else if constexpr (O == Op::Mul) put(ua * ub);
+    if constexpr (O == Operation::ADD) put(ua + ub);
+    else if constexpr (O == Operation::SUB) put(ua - ub);
+    else if constexpr (O == Operation::MUL) put(ua * ub);
     else {
-      static_assert(O == Op::Div || O == Op::Mod);
+      static_assert(O == Operation::DIV || O == Operation::MOD);
       if (isZero(b)) {
         put(0);
         return divisionByZero(ctx);
       }
       if (Bits == 32 && b == -1) {  // -2147483648 / -1 would trap: negate instead
-        put(O == Op::Div ? 0u - ua : 0u);
+        put(O == Operation::DIV ? 0u - ua : 0u);
         return;
       }
-      put(static_cast<uint32_t>(O == Op::Div ? a / b : a % b));
+      put(static_cast<uint32_t>(O == Operation::DIV ? a / b : a % b));
     }
   }
 }
 
 // REAL (float) and LREAL (double).
-template <Op O, class F>
+template <Operation O, class F>
 inline void floating(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
   constexpr bool isReal = std::is_same_v<F, float>;
   auto get = [](const VmCell *c) -> F {
@@ -118,44 +114,44 @@ inline void floating(const RunContext &ctx, const VmCell *x, const VmCell *y, Vm
     if constexpr (isReal) putReal(d, value);
     else putDouble(d, value);
   };
-  if constexpr (O == Op::Neg || O == Op::Abs) {
+  if constexpr (O == Operation::NEG || O == Operation::ABS) {
     if constexpr (isReal) {
       const uint32_t bits = x->v.u32;
-      d->v.u32 = O == Op::Neg ? bits ^ kSign32 : bits & ~kSign32;
+      d->v.u32 = O == Operation::NEG ? bits ^ kSign32 : bits & ~kSign32;
     } else {
       const uint64_t bits = getBits(x);
-      putBits(d, O == Op::Neg ? bits ^ kSign64 : bits & ~kSign64);
+      putBits(d, O == Operation::NEG ? bits ^ kSign64 : bits & ~kSign64);
     }
   } else {
     const F a = get(x), b = get(y);
-    if constexpr (O == Op::Add) put(a + b);
-    else if constexpr (O == Op::Sub) put(a - b);
-    else if constexpr (O == Op::Mul) put(a * b);
-    else if constexpr (O == Op::Expt) put(static_cast<F>(powOf(a, b)));
+    if constexpr (O == Operation::ADD) put(a + b);
+    else if constexpr (O == Operation::SUB) put(a - b);
+    else if constexpr (O == Operation::MUL) put(a * b);
+    else if constexpr (O == Operation::EXPT) put(static_cast<F>(powOf(a, b)));
     else {
-      static_assert(O == Op::Div || O == Op::Mod);
+      static_assert(O == Operation::DIV || O == Operation::MOD);
       if (isReal ? isZero(float(b)) : isZeroLreal(y)) {
         put(F(0));
         return divisionByZero(ctx);
       }
-      put(O == Op::Div ? a / b : static_cast<F>(fmodOf(a, b)));
+      put(O == Operation::DIV ? a / b : static_cast<F>(fmodOf(a, b)));
     }
   }
 }
 
 // TIME: add, sub, neg, abs on two TIMEs; mul and div by a factor of type T2.
-template <Op O, uint8_t T2>
+template <Operation O, uint8_t T2>
 inline void time(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
-  if constexpr (O == Op::Neg || O == Op::Abs) {
+  if constexpr (O == Operation::NEG || O == Operation::ABS) {
     const uint64_t bits = getBits(x);
-    putBits(d, O == Op::Neg ? bits ^ kSign64 : bits & ~kSign64);
+    putBits(d, O == Operation::NEG ? bits ^ kSign64 : bits & ~kSign64);
   } else {
     const double a = getDouble(x);
-    if constexpr (O == Op::Add) putDouble(d, a + getDouble(y));
-    else if constexpr (O == Op::Sub) putDouble(d, a - getDouble(y));
-    else if constexpr (O == Op::Mul) putDouble(d, a * factor<T2>(y));
+    if constexpr (O == Operation::ADD) putDouble(d, a + getDouble(y));
+    else if constexpr (O == Operation::SUB) putDouble(d, a - getDouble(y));
+    else if constexpr (O == Operation::MUL) putDouble(d, a * factor<T2>(y));
     else {
-      static_assert(O == Op::Div);
+      static_assert(O == Operation::DIV);
       if (factorIsZero<T2>(y)) {
         putDouble(d, 0.0);
         return divisionByZero(ctx);
@@ -169,15 +165,15 @@ inline void time(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell
 // the decoded loop hands such a command to the step loop untouched.
 template <uint16_t Code>
 inline bool raises(const VmCell *, const VmCell *y) {
-  constexpr Op O = opOf<Code>();
-  if constexpr (O == Op::Div || O == Op::Mod) return factorIsZero<kCommands[Code].src2Type>(y);
+  constexpr Operation O = opOf<Code>();
+  if constexpr (O == Operation::DIV || O == Operation::MOD) return factorIsZero<kCommands[Code].src2Type>(y);
   else return false;
 }
 
 // The result of `Code` from its resolved operands (y is null for neg and abs).
 template <uint16_t Code>
 [[gnu::always_inline]] inline void compute(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
-  constexpr Op O = opOf<Code>();
+  constexpr Operation O = opOf<Code>();
   constexpr uint8_t T1 = kCommands[Code].src1Type, T2 = kCommands[Code].src2Type;
   if constexpr (T1 == VM_TYPE_INT) integer<O, 16>(ctx, x, y, d);
   else if constexpr (T1 == VM_TYPE_DINT) integer<O, 32>(ctx, x, y, d);
@@ -191,12 +187,9 @@ template <uint16_t Code>
 }
 
 template <uint16_t Code>
-inline constexpr bool kUnary = opOf<Code>() == Op::Neg || opOf<Code>() == Op::Abs;
-
-template <uint16_t Code>
 [[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   Operands o;
-  if (!resolveOperands<!kUnary<Code>>(ctx, cmd, o)) return;
+  if (!resolveOperands<!isUnary(Code)>(ctx, cmd, o)) return;
   compute<Code>(ctx, o.x, o.y, o.d);
   ctx.next();
 }

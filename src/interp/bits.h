@@ -19,26 +19,27 @@ namespace sicvm::interp::bits {
 template <uint16_t Code, unsigned Bits>
 inline uint32_t shift(uint32_t pattern, uint32_t count) {
   constexpr uint32_t mask = Bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-  constexpr uint16_t form = Code - ((Code - op("shl_int")) & 1u);  // the _int form's code
+  constexpr Operation O = kCommands[Code].operation;
   pattern &= mask;
-  if constexpr (form == op("shl_int")) return count >= Bits ? 0 : (pattern << count) & mask;
-  else if constexpr (form == op("shr_int")) return count >= Bits ? 0 : pattern >> count;
+  if constexpr (O == Operation::SHL) return count >= Bits ? 0 : (pattern << count) & mask;
+  else if constexpr (O == Operation::SHR) return count >= Bits ? 0 : pattern >> count;
   else {
     const uint32_t r = count % Bits;
     if (r == 0) return pattern;
-    const uint32_t left = form == op("rol_int") ? r : Bits - r;
+    const uint32_t left = O == Operation::ROL ? r : Bits - r;
     return ((pattern << left) | (pattern >> (Bits - left))) & mask;
   }
 }
 
+// Whether `Code` shifts or rotates.
 template <uint16_t Code>
-inline constexpr bool kUnary = Code == op("not_bool") || Code == op("not_int") || Code == op("not_dint");
+inline constexpr bool kShift = kCommands[Code].operation >= Operation::SHL && kCommands[Code].operation <= Operation::ROR;
 
 // Whether `Code` would raise an error on these operands (a negative shift
 // count); the decoded loop hands such a command to the step loop untouched.
 template <uint16_t Code>
 inline bool raises(const VmCell *, const VmCell *y) {
-  if constexpr (Code >= op("shl_int") && Code <= op("ror_dint"))
+  if constexpr (kShift<Code>)
     return (kCommands[Code].src1Type == VM_TYPE_INT ? getInt(y) : getDint(y)) < 0;
   else return false;
 }
@@ -47,8 +48,8 @@ inline bool raises(const VmCell *, const VmCell *y) {
 template <uint16_t Code>
 [[gnu::always_inline]] inline void compute(const RunContext &ctx, const VmCell *x, const VmCell *y, VmCell *d) {
   constexpr uint8_t T = kCommands[Code].src1Type;
-  constexpr bool unary = kUnary<Code>;
-  if constexpr (Code >= op("shl_int") && Code <= op("ror_dint")) {
+  constexpr Operation O = kCommands[Code].operation;
+  if constexpr (kShift<Code>) {
     constexpr unsigned bits = T == VM_TYPE_INT ? 16 : 32;
     const int32_t count = bits == 16 ? getInt(y) : getDint(y);
     if (count < 0) {
@@ -60,16 +61,16 @@ template <uint16_t Code>
     }
   } else if constexpr (T == VM_TYPE_BOOL) {
     const bool a = getBool(x) != 0;
-    if constexpr (Code == op("not_bool")) putBool(d, !a);
-    else if constexpr (Code == op("and_bool")) putBool(d, a && getBool(y) != 0);
-    else if constexpr (Code == op("or_bool")) putBool(d, a || getBool(y) != 0);
+    if constexpr (O == Operation::NOT) putBool(d, !a);
+    else if constexpr (O == Operation::AND) putBool(d, a && getBool(y) != 0);
+    else if constexpr (O == Operation::OR) putBool(d, a || getBool(y) != 0);
     else putBool(d, a != (getBool(y) != 0));
   } else {
     const uint32_t a = T == VM_TYPE_INT ? uint32_t(x->v.u16) : x->v.u32;
     uint32_t result;
-    if constexpr (unary) result = ~a;
-    else if constexpr (Code == op("and_int") || Code == op("and_dint")) result = a & y->v.u32;
-    else if constexpr (Code == op("or_int") || Code == op("or_dint")) result = a | y->v.u32;
+    if constexpr (O == Operation::NOT) result = ~a;
+    else if constexpr (O == Operation::AND) result = a & y->v.u32;
+    else if constexpr (O == Operation::OR) result = a | y->v.u32;
     else result = a ^ y->v.u32;
     T == VM_TYPE_INT ? putInt(d, result) : putDint(d, result);
   }
@@ -78,7 +79,7 @@ template <uint16_t Code>
 template <uint16_t Code>
 [[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   Operands o;
-  if (!resolveOperands<!kUnary<Code>>(ctx, cmd, o)) return;
+  if (!resolveOperands<!isUnary(Code)>(ctx, cmd, o)) return;
   compute<Code>(ctx, o.x, o.y, o.d);
   ctx.next();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "sicvm/image.h"
@@ -26,6 +27,18 @@ enum class Listing : uint8_t {
   ACOPY_ABS, BINARY, UNARY, COMPARE, TEST, JUMP, IF, SET_DS, POINTS, CALL, TIMER
 };
 
+// What an arithmetic or bit command computes, or the condition a test or
+// conditional jump reads; CMP for the compares, NONE for every other row.
+enum class Operation : uint8_t {
+  NONE, ADD, SUB, MUL, DIV, MOD, EXPT, NEG, ABS, SHL, SHR, ROL, ROR, NOT, AND, OR, XOR, CMP, EQ, NE, LT, LE, GT, GE
+};
+
+// Where the program goes on after the command.
+enum class Flow : uint8_t { NEXT, JUMP, BRANCH, CALL, RETURN };
+
+// Which errors a command can record beyond those of finding its operands.
+enum class Errors : uint8_t { SAFE, FAILS, MATH };
+
 struct CommandInfo {
   uint16_t code;
   const char *mnemonic;  // "" for a code without a command
@@ -34,6 +47,9 @@ struct CommandInfo {
   Family family;
   Check check;
   Listing listing;
+  Operation operation;
+  Flow flow;
+  Errors errors;
 };
 
 namespace detail {
@@ -41,8 +57,9 @@ enum : uint8_t { NONE = 0, BOOL = 1, DINT = 2, LREAL = 3, INT = 4, REAL = 5, TIM
 }  // namespace detail
 
 inline constexpr CommandInfo kCommands[VM_COMMAND_CODES] = {
-#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing)                              \
-  {code, #mnemonic, detail::t1, detail::t2, Family::family, Check::check, Listing::listing},
+#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors)   \
+  {code,           #mnemonic,          detail::t1,    detail::t2,   Family::family,          \
+   Check::check,   Listing::listing,   Operation::operation, Flow::flow, Errors::errors},
 #include "interp/commands.def"
 #undef VM_COMMAND
 };
@@ -73,18 +90,79 @@ consteval uint16_t op(std::string_view mnemonic) {
   return static_cast<uint16_t>(code);
 }
 
-// Whether a command can leave a math error: the ones that call the math
-// library or the host's date-time functions, library calls and the point
-// commands (which call into the host). No other command can set the math
-// error word or errno, so the step loop neither clears nor reads it around
-// them; for a single thread that is the same as clearing before and reading
-// after every command.
-constexpr bool mayRaiseMath(uint16_t code) {
-  const Family family = kCommands[code].family;
-  return family == Family::MATH || family == Family::CALL || family == Family::POINTS ||
-         code == op("mod_real") || code == op("mod_lreal") || code == op("expt_real") ||
-         code == op("expt_lreal") || code == op("add_dt_time") || code == op("sub_dt") ||
-         code == op("sub_dt_time") || code == op("cmd_time") || code == op("cmd_dt");
+// Whether a command can leave a math error (its errors column is MATH). No
+// other command can set the math error word or errno, so the step loop
+// neither clears nor reads it around them; for a single thread that is the
+// same as clearing before and reading after every command.
+constexpr bool mayRaiseMath(uint16_t code) { return kCommands[code].errors == Errors::MATH; }
+
+// Whether a command is unary: an arithmetic or bit command of one operand.
+constexpr bool isUnary(uint16_t code) {
+  const Operation o = kCommands[code].operation;
+  return o == Operation::NEG || o == Operation::ABS || o == Operation::NOT;
 }
+
+namespace detail {
+// The word each operation stands for in a mnemonic, in Operation's order.
+inline constexpr std::string_view kOperationWords[] = {"",    "add", "sub", "mul", "div", "mod", "expt", "neg",
+                                                       "abs", "shl", "shr", "rol", "ror", "not", "and",  "or",
+                                                       "xor", "cmd", "eq",  "ne",  "lt",  "le",  "gt",   "ge"};
+static_assert(std::size(kOperationWords) == size_t(Operation::GE) + 1);
+
+constexpr bool startsWithWord(std::string_view name, std::string_view word) {
+  return name.size() > word.size() && name.substr(0, word.size()) == word && name[word.size()] == '_';
+}
+constexpr bool endsWithWord(std::string_view name, std::string_view word) {
+  return name.size() > word.size() && name.substr(name.size() - word.size()) == word &&
+         name[name.size() - word.size() - 1] == '_';
+}
+
+// The rule of the operation, flow and errors columns that a row breaks, or
+// null when it keeps them all. The columns are written by hand; these rules
+// tie them to the mnemonic, the family and the verifier's check.
+constexpr const char *rowFault(const CommandInfo &c) {
+  const std::string_view name = c.mnemonic, word = kOperationWords[size_t(c.operation)];
+  const bool compute = c.family == Family::ARITH || c.family == Family::BITS || c.family == Family::COMPARE;
+  const bool condition = c.check == Check::TEST || c.check == Check::IF || (c.check == Check::JUMP && name != "jmp");
+  if (c.family == Family::NONE)
+    return c.operation == Operation::NONE && c.flow == Flow::NEXT && c.errors == Errors::FAILS
+               ? nullptr
+               : "a code without a command has no operation, flows on and fails";
+  if (compute && !startsWithWord(name, word)) return "the operation is not the mnemonic's first word";
+  if (c.family == Family::ARITH && (c.operation < Operation::ADD || c.operation > Operation::ABS))
+    return "an arithmetic command without an arithmetic operation";
+  if (c.family == Family::BITS && (c.operation < Operation::SHL || c.operation > Operation::XOR))
+    return "a bit command without a bit operation";
+  if (condition && (c.operation < Operation::EQ || !endsWithWord(name, word)))
+    return "the condition is not the mnemonic's last word";
+  if (!compute && !condition && c.operation != Operation::NONE) return "an operation on a command that has none";
+  const bool unary = c.operation == Operation::NEG || c.operation == Operation::ABS || c.operation == Operation::NOT;
+  if ((c.family == Family::ARITH || c.family == Family::BITS) && unary != (c.check == Check::UNARY))
+    return "a unary operation whose operands are checked otherwise";
+  const Flow flow = name == "jmp"                                    ? Flow::JUMP
+                    : c.check == Check::JUMP || c.check == Check::IF ? Flow::BRANCH
+                    : c.family == Family::CALL                       ? Flow::CALL
+                    : name == "ret"                                  ? Flow::RETURN
+                                                                     : Flow::NEXT;
+  if (c.flow != flow) return "the flow does not match the command's check";
+  const bool callsOut = c.family == Family::MATH || c.family == Family::CALL || c.family == Family::POINTS;
+  if (callsOut && c.errors != Errors::MATH) return "a command that calls out of the interpreter is not MATH";
+  const bool valueErrors = c.operation == Operation::DIV || c.operation == Operation::MOD ||
+                           (c.operation >= Operation::SHL && c.operation <= Operation::ROR) ||
+                           c.family == Family::ARRAY || c.family == Family::TIMER;
+  if (valueErrors && c.errors == Errors::SAFE) return "a command that can fail is marked SAFE";
+  return nullptr;
+}
+
+consteval bool tableIsConsistent() {
+  for (uint16_t code = 0; code < VM_COMMAND_CODES; ++code) {
+    if (kCommands[code].code != code) throw "a row out of order";
+    if (const char *fault = rowFault(kCommands[code])) throw fault;
+  }
+  return true;
+}
+}  // namespace detail
+
+static_assert(detail::tableIsConsistent());
 
 }  // namespace sicvm

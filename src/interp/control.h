@@ -22,14 +22,16 @@ void callInCode(RunContext &ctx, VmCommand &cmd);
 // Whether the condition of the test or jump command `Code` holds.
 template <uint16_t Code>
 inline bool condition(uint32_t flags) {
+  constexpr Check check = kCommands[Code].check;
+  constexpr Operation O = kCommands[Code].operation;
+  static_assert((check == Check::TEST || check == Check::JUMP) && O >= Operation::EQ, "not a test or conditional jump");
   const bool equal = flags & 1u, less = flags & 2u;
-  if constexpr (Code == op("test_eq") || Code == op("jmp_eq")) return equal;
-  else if constexpr (Code == op("test_ne") || Code == op("jmp_ne")) return !equal;
-  else if constexpr (Code == op("test_lt") || Code == op("jmp_lt")) return !equal && less;
-  else if constexpr (Code == op("test_le") || Code == op("jmp_le")) return equal || less;
-  else if constexpr (Code == op("test_gt") || Code == op("jmp_gt")) return !equal && !less;
-  else if constexpr (Code == op("test_ge") || Code == op("jmp_ge")) return equal || !less;
-  else static_assert(Code == op("test_eq"), "not a test or conditional jump");
+  if constexpr (O == Operation::EQ) return equal;
+  else if constexpr (O == Operation::NE) return !equal;
+  else if constexpr (O == Operation::LT) return !equal && less;
+  else if constexpr (O == Operation::LE) return equal || less;
+  else if constexpr (O == Operation::GT) return !equal && !less;
+  else return equal || !less;
 }
 
 template <uint16_t Code>

@@ -21,8 +21,8 @@ namespace sicvm::interp {
 static_assert(op("cmd_bool") == 171 && op("cmd_lreal") == 175 && op("jmp_eq") == 191 && op("jmp_ge") == 196);
 
 const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
-#define VM_DIRECT_LABEL(code, mnemonic, t1, t2, family, check, listing) &&L_direct_##code,
-#define VM_MIXED_LABEL(code, mnemonic, t1, t2, family, check, listing) &&L_mixed_##code,
+#define VM_DIRECT_LABEL(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) &&L_direct_##code,
+#define VM_MIXED_LABEL(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) &&L_mixed_##code,
   static const void *const kDirect[VM_COMMAND_CODES] = {
 #define VM_COMMAND VM_DIRECT_LABEL
 #include "interp/commands.def"
@@ -73,7 +73,7 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
 
   goto *e->handler;
 
-#define VM_FAST_CASE(code, mnemonic, t1, t2, family, check, listing) \
+#define VM_FAST_CASE(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) \
   L_direct_##code : VM_FAST_NEXT((fast::exec<code, false>(r, e, *ctx)));  \
   L_mixed_##code : VM_FAST_NEXT((fast::exec<code, true>(r, e, *ctx)));
 #define VM_COMMAND VM_FAST_CASE

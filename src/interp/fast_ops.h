@@ -29,20 +29,21 @@ struct Use {
 template <uint16_t Code>
 constexpr Use useOf() {
   constexpr Family family = kCommands[Code].family;
+  constexpr Check check = kCommands[Code].check;
   // set_ds (global var 0 and the offset), calls inside the code and ret are
   // decoded by decodeSubroutine (decoded.cpp).
   if constexpr (Code == op("set_ds") || Code == op("call") || Code == op("ret")) return {true, false, false, false, 0};
   else if constexpr (mayRaiseMath(Code)) return {};
-  else if constexpr (family == Family::ARITH) return {true, true, !arith::kUnary<Code>, true, 0};
-  else if constexpr (family == Family::BITS) return {true, true, !bits::kUnary<Code>, true, 0};
+  else if constexpr (family == Family::ARITH) return {true, true, !isUnary(Code), true, 0};
+  else if constexpr (family == Family::BITS) return {true, true, !isUnary(Code), true, 0};
   else if constexpr (family == Family::COMPARE) return {true, true, true, false, 0};
   else if constexpr (family == Family::CONVERT) return {true, true, false, true, 0};
   else if constexpr (Code == op("nop") || Code == op("comment") || Code == op("code_version"))
     return {true, false, false, false, 0};
   else if constexpr (Code == op("mov")) return {true, true, false, true, 0};
-  else if constexpr (Code >= op("test_eq") && Code <= op("test_ge")) return {true, false, false, true, 0};
-  else if constexpr (Code >= op("jmp") && Code <= op("jmp_ge")) return {true, false, false, false, 1};
-  else if constexpr (Code == op("if_eq") || Code == op("if_ne")) return {true, true, false, false, 2};
+  else if constexpr (check == Check::TEST) return {true, false, false, true, 0};
+  else if constexpr (check == Check::JUMP) return {true, false, false, false, 1};
+  else if constexpr (check == Check::IF) return {true, true, false, false, 2};
   else return {};
 }
 
@@ -88,7 +89,8 @@ template <bool Mixed, uint8_t Bit>
 template <uint16_t Code, bool Mixed>
 [[gnu::always_inline]] inline Go exec(Regs &r, const FastEntry *e, RunContext &ctx) {
   constexpr Use use = useOf<Code>();
-  constexpr Family family = kCommands[Code].family;
+  constexpr CommandInfo info = kCommands[Code];
+  constexpr Family family = info.family;
   if constexpr (!use.handled) {
     return Go::kSlow;
   } else {
@@ -99,10 +101,12 @@ template <uint16_t Code, bool Mixed>
     if ((use.x && !x) || (use.y && !y) || (use.d && !d)) return Go::kSlow;
   }
   if constexpr (family == Family::ARITH) {
-    if (arith::raises<Code>(x, y)) return Go::kSlow;
+    if constexpr (info.errors != Errors::SAFE)
+      if (arith::raises<Code>(x, y)) return Go::kSlow;
     arith::compute<Code>(ctx, x, y, d);
   } else if constexpr (family == Family::BITS) {
-    if (bits::raises<Code>(x, y)) return Go::kSlow;
+    if constexpr (info.errors != Errors::SAFE)
+      if (bits::raises<Code>(x, y)) return Go::kSlow;
     bits::compute<Code>(ctx, x, y, d);
   } else if constexpr (family == Family::COMPARE) {
     r.flags = compare::compute<Code>(x, y);
@@ -114,17 +118,17 @@ template <uint16_t Code, bool Mixed>
     putBits(d, getBits(&result));
   } else if constexpr (Code == op("mov")) {
     putBits(d, getBits(x));
-  } else if constexpr (Code >= op("test_eq") && Code <= op("test_ge")) {
+  } else if constexpr (info.check == Check::TEST) {
     putBool(d, control::condition<Code>(r.flags));
-  } else if constexpr (Code == op("jmp")) {
+  } else if constexpr (info.flow == Flow::JUMP) {
     r.target = e->target;
     return Go::kJump;
-  } else if constexpr (Code >= op("jmp_eq") && Code <= op("jmp_ge")) {
+  } else if constexpr (info.check == Check::JUMP) {
     r.target = e->target;
     return control::condition<Code>(r.flags) ? Go::kJump : Go::kNext;
-  } else if constexpr (Code == op("if_eq") || Code == op("if_ne")) {
+  } else if constexpr (info.check == Check::IF) {
     r.target = e->target;
-    return (getBool(x) != 0) == (Code == op("if_eq")) ? Go::kJump : Go::kNext;
+    return (getBool(x) != 0) == (info.operation == Operation::EQ) ? Go::kJump : Go::kNext;
   } else if constexpr (Code == op("set_ds")) {
     // From the global segment (e->x: its var 0's cell) to a data segment
     // other than 0 that exists, with room on the call stack; anything else

@@ -87,7 +87,7 @@ void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
   static const void *const kLabels[VM_COMMAND_CODES + 1] = {
 #define VM_LABEL_COMMAND(code) &&L_##code,
 #define VM_LABEL_NONE(code) &&L_unknown,
-#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing) VM_LABEL_##family(code)
+#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) VM_LABEL_##family(code)
 #define VM_LABEL_CONTROL VM_LABEL_COMMAND
 #define VM_LABEL_ARRAY VM_LABEL_COMMAND
 #define VM_LABEL_ARITH VM_LABEL_COMMAND
@@ -105,7 +105,16 @@ void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
 #define VM_DISPATCH(code) goto *kLabels[code];
 #define VM_CASE(code) L_##code:
 #define VM_CASE_UNKNOWN L_unknown:
-#define VM_BREAK goto L_executed
+// Each case finishes its step and starts the next one itself, so that each
+// has its own indirect jump to the next command's case; with a decoded form
+// the next step starts at the top of the loop, in the decoded loop.
+#define VM_BREAK                                              \
+  {                                                           \
+    VM_STEP_END                                               \
+    if (decoded != nullptr) continue;                         \
+    VM_STEP_BEGIN                                             \
+    goto *kLabels[std::min(word & 0xFFFFu, uint32_t(VM_COMMAND_CODES))]; \
+  }
 #else
 #define VM_DISPATCH(code) switch (code)
 #define VM_CASE(code) case code:
@@ -120,40 +129,63 @@ void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
   const int32_t commandLimit = ctx.commandLimit;
   SignedWord *const errorCode = ctx.errorCode;
   Word *const runStatus = ctx.runStatus;
+  // The step under way: its record, its code word and the math error it left.
+  VmCommand *cmd;
+  uint32_t word;
+  int32_t math;
+
+// The checks before a step and the fetch of its command.
+#define VM_STEP_BEGIN                                                          \
+  math = 0;                                                                    \
+  if (__builtin_expect(ctx.pc >= commandCount || ctx.commandsRun > commandLimit, 0)) { \
+    stepRefused(ctx);                                                          \
+    return;                                                                    \
+  }                                                                            \
+  if (__builtin_expect(isFatal(*errorCode), 0)) {                              \
+    *runStatus = VM_STOPPED;                                                   \
+    return;                                                                    \
+  }                                                                            \
+  cmd = &code[ctx.pc];                                                         \
+  word = cmd->code;                                                            \
+  if (__builtin_expect(static_cast<int32_t>(word) < 0, 0)) {                   \
+    *runStatus = VM_END_MARKER;                                                \
+    return;                                                                    \
+  }
+
+// The checks after a step: error 2, counting, single-step mode, run status.
+#define VM_STEP_END                                                                            \
+  {                                                                                            \
+    const bool fatal = isFatal(*errorCode);                                                    \
+    if (__builtin_expect((math != 0) | fatal | singleStep | (*runStatus != VM_RUNNING), 0)) { \
+      if (math != 0) mathError(ctx, math);                                                     \
+      if (!isFatal(*errorCode)) {                                                              \
+        countCommand(ctx);                                                                     \
+        if (singleStep) return;                                                                \
+      }                                                                                        \
+      if (*runStatus != VM_RUNNING) return;                                                    \
+      continue;                                                                                \
+    }                                                                                          \
+    countCommand(ctx);                                                                         \
+  }
 
   for (;;) {
     // The decoded form runs what it can; it stops at a command this step must run.
     if (decoded != nullptr) runDecoded(&ctx, decoded);
-    int32_t math = 0;
-    if (__builtin_expect(ctx.pc >= commandCount || ctx.commandsRun > commandLimit, 0)) {
-      stepRefused(ctx);
-      return;
-    }
-    if (__builtin_expect(isFatal(*errorCode), 0)) {
-      *runStatus = VM_STOPPED;
-      return;
-    }
-    VmCommand &cmd = code[ctx.pc];
-    const uint32_t word = cmd.code;
-    if (__builtin_expect(static_cast<int32_t>(word) < 0, 0)) {
-      *runStatus = VM_END_MARKER;
-      return;
-    }
-
+    VM_STEP_BEGIN
     VM_DISPATCH(std::min(word & 0xFFFFu, uint32_t(VM_COMMAND_CODES))) {
 #define VM_CASE_COMMAND(code)                 \
   VM_CASE(code) {                             \
-    if constexpr (mayRaiseMath(code)) {     \
+    if constexpr (mayRaiseMath(code)) {       \
       mathWord.clear();                       \
-      execute<code>(ctx, cmd);                \
+      execute<code>(ctx, *cmd);               \
       math = mathWord.read();                 \
     } else {                                  \
-      execute<code>(ctx, cmd);                \
+      execute<code>(ctx, *cmd);               \
     }                                         \
   }                                           \
   VM_BREAK;
 #define VM_CASE_NONE(code)
-#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing) VM_CASE_##family(code)
+#define VM_COMMAND(code, mnemonic, t1, t2, family, check, listing, operation, flow, errors) VM_CASE_##family(code)
 #define VM_CASE_CONTROL VM_CASE_COMMAND
 #define VM_CASE_ARRAY VM_CASE_COMMAND
 #define VM_CASE_ARITH VM_CASE_COMMAND
@@ -170,20 +202,9 @@ void run(RunContext &ctx, bool singleStep, const DecodedCode *decoded) {
         unknownCommand(ctx, word & 0xFFFFu);
         VM_BREAK;
     }
-#if SICVM_COMPUTED_GOTO
-  L_executed:
+#if !SICVM_COMPUTED_GOTO
+    VM_STEP_END
 #endif
-    const bool fatal = isFatal(*errorCode);
-    if (__builtin_expect((math != 0) | fatal | singleStep | (*runStatus != VM_RUNNING), 0)) {
-      if (math != 0) mathError(ctx, math);
-      if (!isFatal(*errorCode)) {
-        countCommand(ctx);
-        if (singleStep) return;
-      }
-      if (*runStatus != VM_RUNNING) return;
-      continue;
-    }
-    countCommand(ctx);
   }
 }
 
