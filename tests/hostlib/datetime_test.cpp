@@ -11,6 +11,7 @@
 
 #include "hostlib/host_call.h"
 #include "hostrt/datetime.h"
+#include "support/dates.h"
 #include "sicvm/datetime.h"
 #include "support/cells.h"
 #include "support/log_capture.h"
@@ -25,11 +26,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::string kPrefix = "Program \"TEST\" (1) error ";
 const std::string k33 = kPrefix + "33 at addr 00007: Invalid parameter\n";
 const std::string k34 = kPrefix + "34 at addr 00007: Result out of range\n";
-
-double at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-  DtCalendarRecord r{y, mo, d, h, mi, s, ms, 0, 0, 0, 0};
-  return DtEncodeDateTime(&r, 0);
-}
 
 // One call of `function` with the inputs and fresh output cells of the given
 // types: the outputs, the log lines it wrote and the machine's error code.
