@@ -14,23 +14,21 @@ constexpr double kDegreesPerRadian64 = 57.29577951308232;
 constexpr double kRadiansPerDegree64 = 0.017453292519943295;
 
 // REAL in, REAL out: the product rounded once.
-template <float kFactor>
-int32_t scaleReal(const lib::Call &call) {
-  call.setReal(1, float(double(call.getReal(0)) * double(kFactor)));
+int32_t scaleReal(const lib::Call &call, float factor) {
+  call.setReal(1, float(double(call.getReal(0)) * double(factor)));
   return 0;
 }
 
-template <double kFactor>
-int32_t scaleLreal(const lib::Call &call) {
-  call.setDouble(1, call.getDouble(0) * kFactor);
+int32_t scaleLreal(const lib::Call &call, double factor) {
+  call.setDouble(1, call.getDouble(0) * factor);
   return 0;
 }
 
 }  // namespace
 
-int32_t radToDeg32(const lib::Call &call) { return scaleReal<kDegreesPerRadian32>(call); }
-int32_t radToDeg64(const lib::Call &call) { return scaleLreal<kDegreesPerRadian64>(call); }
-int32_t degToRad32(const lib::Call &call) { return scaleReal<kRadiansPerDegree32>(call); }
-int32_t degToRad64(const lib::Call &call) { return scaleLreal<kRadiansPerDegree64>(call); }
+int32_t radToDeg32(const lib::Call &call) { return scaleReal(call, kDegreesPerRadian32); }
+int32_t radToDeg64(const lib::Call &call) { return scaleLreal(call, kDegreesPerRadian64); }
+int32_t degToRad32(const lib::Call &call) { return scaleReal(call, kRadiansPerDegree32); }
+int32_t degToRad64(const lib::Call &call) { return scaleLreal(call, kRadiansPerDegree64); }
 
 }  // namespace sicvm::hostlib
