@@ -51,9 +51,14 @@ endforeach()
 # Debian packages.
 set(CPACK_PACKAGE_NAME sicvm)
 set(CPACK_PACKAGE_VENDOR "sicvm developers")
-set(CPACK_PACKAGE_CONTACT "sicvm developers <sicvm@example.org>" CACHE STRING "Maintainer of the Debian packages")
+# The packages' maintainer: the project's packaging address. Whoever builds
+# and ships packages of their own names themselves (-DSICVM_MAINTAINER=...).
+set(SICVM_MAINTAINER "sicvm developers <packages@sicvm.org>" CACHE STRING "Maintainer field of the Debian packages")
+set(CPACK_PACKAGE_CONTACT "${SICVM_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+# The first line of every package's description (at most 80 characters);
+# each component's description below follows it.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Runs compiled IEC 61131-3 control programs in a process-control host")
 set(CPACK_GENERATOR DEB)
 set(CPACK_COMPONENTS_ALL Runtime Development Tool)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -79,7 +84,16 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
   "libsicvm${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libsicvm${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src ${PROJECT_BINARY_DIR}/hostrt)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "libsicvm runs compiled IEC 61131-3 control programs in a host; libhostrt is its host runtime")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "Headers, CMake package and pkg-config files of libsicvm and libhostrt")
-set(CPACK_COMPONENT_TOOL_DESCRIPTION "The sicvm command: assemble, inspect, verify and run SIC images")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "libsicvm checks, verifies and runs SIC images, the compiled form of
+IEC 61131-3 control programs, once per control cycle of its host.
+libhostrt is the host runtime it works with: log, clock, time zones,
+point tables and the non-volatile point store.")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "The C headers of libsicvm and libhostrt, their .so links, the CMake
+package (find_package(sicvm)) and the pkg-config files (sicvm, hostrt).")
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "The sicvm command: compiles Structured Text, assembles, inspects,
+verifies and runs SIC images; with its manual page, bash completion
+and example programs.")
+# The loader's cache is refreshed by dpkg's ldconfig trigger.
+file(WRITE ${PROJECT_BINARY_DIR}/deb/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/triggers)
 include(CPack)

@@ -29,7 +29,7 @@ typedef struct VmFunctionInfo {
 /* A signature lists the inputs, "->", the outputs and, for a function block,
  * ";" and its state cells, all in frame order, items separated by ", ":
  *
- *   "DINT, LREAL -> BOOL"                         SetPointValue
+ *   "POINT:DINT, VALUE:LREAL -> DONE:BOOL"        SetPointValue
  *   "K:DINT, IN:ANY... -> OUT:ANY"                MUX
  *   "CLK:BOOL -> Q:BOOL; M:BOOL"                  R_TRIG
  *   "S1:BOOL, R:BOOL -> Q1:BOOL;"                 SR: a block without state cells

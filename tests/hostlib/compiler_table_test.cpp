@@ -4,6 +4,9 @@
 // calls has the number, counts, cell names and types the library declares.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +49,27 @@ TEST(CompilerTable, EverySignatureAgreesWithItsRow) {
   stc::Signature sig;
   for (const char *bad : {"DINT", "DINT -> FLOAT", "0*DINT -> BOOL", "DINT..., BOOL -> BOOL", "-> BOOL...", "ANY -> ANY"})
     EXPECT_FALSE(stc::parseSignature(bad, 0, sig)) << bad;
+}
+
+// Every parameter of every row has a name (shown by `sicvm help functions`),
+// an identifier of its own within the row's inputs, outputs and state cells.
+TEST(CompilerTable, EveryParameterIsNamed) {
+  for (int32_t callClass : {VM_CALL_STANDARD, VM_CALL_HOST}) {
+    VmFunctionInfo f;
+    for (int32_t i = 0; VmGetLibraryFunction(callClass, i, &f) == 1; ++i) {
+      stc::Signature sig;
+      ASSERT_TRUE(stc::signatureOf(f, sig)) << f.number;
+      std::set<std::string> seen;
+      for (const auto *list : {&sig.inputs, &sig.outputs, &sig.state})
+        for (const stc::SignatureItem &item : *list) {
+          EXPECT_TRUE(!item.name.empty() && std::isalpha(static_cast<unsigned char>(item.name[0])) &&
+                      std::all_of(item.name.begin(), item.name.end(),
+                                  [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }))
+              << f.number << " " << f.name << ": '" << item.name << "' in " << f.signature;
+          EXPECT_TRUE(seen.insert(item.name).second) << f.number << " " << f.name << " names " << item.name << " twice";
+        }
+    }
+  }
 }
 
 TEST(CompilerTable, HostFunctionsMatchTheHostLibrary) {

@@ -4,7 +4,9 @@
 #      installed example; the C host example builds against the installed
 #      tree with find_package(sicvm) and with a plain cc command line through
 #      pkg-config, and both builds print the same as the host built in-tree;
-#   2. cpack -G DEB; the packages hold what they should. With CI=true they
+#   2. cpack -G DEB; the packages hold what they should, the libraries, the
+#      CMake package and the pkg-config files in Debian's multiarch folder
+#      (/usr/lib/x86_64-linux-gnu), whose path the .pc files name. With CI=true they
 #      are installed system-wide (apt-get), and the installed sicvm and the
 #      C host built against /usr run the example; otherwise that step is
 #      skipped, saying so (it changes the machine).
@@ -33,12 +35,18 @@ grep -q "^cycle $cycles: .* error 0 " "$work/expected.txt" || fail "the in-tree 
 step "cmake --install into a temporary prefix"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" > "$work/install.log"
-libdir=$(dirname "$(find "$prefix" -name libsicvm.so -print -quit)")
+# Debian's multiarch library folder (lib/x86_64-linux-gnu), under any prefix;
+# plain lib elsewhere.
+multiarch=""
+if [[ -e /etc/debian_version ]]; then multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH); fi
+libsub=lib${multiarch:+/$multiarch}
+libdir=$prefix/$libsub
+[[ -e $libdir/libsicvm.so ]] || fail "libsicvm.so is not in $libsub: $(cd "$prefix" && find . -name 'libsicvm.so*' | tr '\n' ' ')"
 examples=$prefix/share/doc/sicvm/examples
 for file in "$libdir/libsicvm.so.0" "$libdir/libhostrt.so.0" "$libdir/pkgconfig/sicvm.pc" \
     "$libdir/pkgconfig/hostrt.pc" "$libdir/cmake/sicvm/sicvmConfig.cmake" "$prefix/include/sicvm/sicvm.h" \
     "$prefix/include/sicvm/version.h" "$prefix/include/hostrt/points.h" "$prefix/bin/sicvm" \
-    "$prefix/share/man/man1/sicvm.1" "$prefix/share/bash-completion/completions/sicvm" \
+    "$prefix/share/man/man1/sicvm.1.gz" "$prefix/share/bash-completion/completions/sicvm" \
     "$examples/tank.sic" "$examples/host/host.c"; do
   [[ -e $file ]] || fail "not installed: ${file#"$prefix"/}"
 done
@@ -75,10 +83,22 @@ debs=("$work"/*.deb)
 for deb in "${debs[@]}"; do
   echo "$(dpkg-deb -f "$deb" Package) $(dpkg-deb -f "$deb" Version): $(dpkg-deb -f "$deb" Depends)"
 done
-dpkg-deb -x "$work"/libsicvm-dev_*.deb "$work/dev-root"
-grep -qx 'prefix=/usr' "$(find "$work/dev-root" -name sicvm.pc)" || fail "sicvm.pc of the package does not name /usr"
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$work/deb-root"; done
+deblib=$work/deb-root/usr/$libsub
+for file in libsicvm.so.0 libhostrt.so.0 libsicvm.so libhostrt.so pkgconfig/sicvm.pc pkgconfig/hostrt.pc \
+    cmake/sicvm/sicvmConfig.cmake cmake/sicvm/sicvmTargets.cmake; do
+  [[ -e $deblib/$file || -L $deblib/$file ]] || fail "the packages lack /usr/$libsub/$file"
+done
+if [[ $libsub != lib ]] && compgen -G "$work/deb-root/usr/lib/*.so*" > /dev/null; then
+  fail "the packages put libraries into /usr/lib besides /usr/$libsub"
+fi
+for pc in sicvm hostrt; do
+  [[ $(pkg-config --variable=libdir "$deblib/pkgconfig/$pc.pc") == "/usr/$libsub" ]] \
+    || fail "$pc.pc of the package does not name /usr/$libsub"
+done
+grep -qx 'prefix=/usr' "$deblib/pkgconfig/sicvm.pc" || fail "sicvm.pc of the package does not name /usr"
 dpkg-deb -c "$work"/libsicvm0_*.deb > "$work/runtime.txt"
-grep -q 'libsicvm.so.0 -> ' "$work/runtime.txt" || fail "libsicvm0 lacks the libsicvm.so.0 link"
+grep -q "/usr/$libsub/libsicvm.so.0 -> " "$work/runtime.txt" || fail "libsicvm0 lacks the libsicvm.so.0 link"
 
 if [[ ${CI:-} != true ]]; then
   echo "skipped: installing the packages system-wide (set CI=true on a throwaway machine to run it)"
@@ -88,7 +108,8 @@ fi
 step "Installing the packages system-wide"
 sudo=""
 [[ $(id -u) -eq 0 ]] || sudo=sudo
-$sudo apt-get install -y --no-install-recommends "${debs[@]}" > "$work/apt.log" || { cat "$work/apt.log"; fail "apt-get install"; }
+# --reinstall: packages of the same version installed before are replaced by these.
+$sudo apt-get install -y --reinstall --no-install-recommends "${debs[@]}" > "$work/apt.log" || { cat "$work/apt.log"; fail "apt-get install"; }
 installed=/usr/share/doc/sicvm/examples
 sicvm --version
 sicvm run "$installed/tank.sic" --points "$installed/tank.csv" --cycles 3 --period 0 --nvram none

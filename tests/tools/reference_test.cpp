@@ -20,8 +20,9 @@ TEST(Reference, TheCheckedInReferenceIsTheGeneratedOne) {
                            "| `@stdlib.1052` | MAX | IN DINT repeated (2 to 32 inputs in all) | OUT DINT |  | yes |",
                            "| `@stdlib.4523` | CTD | CD BOOL, LD BOOL, PV DINT | Q BOOL, CV DINT | 0 CD BOOL, 1 LD BOOL, "
                            "2 PV DINT, 3 Q BOOL, 4 CV DINT, 5 LOWER DINT, 6 M BOOL | yes |",
-                           "| `@vellib.6052` | DtUnpack | DT | BOOL, 7 x DINT |  | yes |",
-                           "| `@vellib.6110` | GetBit16 | INT, DINT | BOOL |  | yes |",
+                           "| `@vellib.6052` | DtUnpack | DATE_TIME DT | DST BOOL, YEAR DINT, MONTH DINT, DAY DINT, HOUR DINT, "
+                           "MINUTE DINT, SECOND DINT, MILLISECOND DINT |  | yes |",
+                           "| `@vellib.6110` | GetBit16 | VALUE INT, BIT DINT | SET BOOL |  | yes |",
                            "| 201 | `set_ds` | `vars[S:00000]+K \\| SEGMENT` |"})
     EXPECT_NE(generated.out.find(line), std::string::npos) << line;
   EXPECT_EQ(sicvm("help nonsense").status, 1);

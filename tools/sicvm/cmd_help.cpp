@@ -129,7 +129,10 @@ std::string shapeText(const CommandInfo &info, const text::Shape &shape) {
                    : part->slot == text::SRC1 ? int{info.src1Type}
                                               : int{info.src2Type};
         if (part->type == text::ConstType::MOV) type = 0;
-        if (type > 0) out += ":" + assembly::typeName(type);
+        if (type > 0) {  // appended piece by piece: g++ 12 at -O3 warns falsely (-Wrestrict) about "x" + string
+          out += ':';
+          out += assembly::typeName(type);
+        }
         break;
       }
       case text::Piece::ARRAY: out += "ARRAY"; break;

@@ -36,8 +36,21 @@ struct Expr {
   Op op = Op::ADD;       // UNARY and BINARY
   std::vector<ExprPtr> operands;  // UNARY 1, BINARY 2, INDEX (array, index), MEMBER (object), TYPED (value)
   std::vector<Arg> args;          // CALL
-  uint8_t type = 0;  // set by the type checker: a value type code, or one of the kinds in compiler.cpp
+  uint8_t type = 0;  // set by the type checker: a value type code, or one of the kinds in types.h
 };
+
+// A literal: a number, TRUE or FALSE, a duration, a date and time, or a typed literal.
+inline bool isLiteral(const Expr &e) {
+  switch (e.kind) {
+    case Expr::INTEGER:
+    case Expr::REAL:
+    case Expr::BOOL:
+    case Expr::DURATION:
+    case Expr::DATETIME:
+    case Expr::TYPED: return true;
+    default: return false;
+  }
+}
 
 struct Stmt;
 using Block = std::vector<std::unique_ptr<Stmt>>;
