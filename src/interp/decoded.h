@@ -6,11 +6,14 @@
 // operands already resolved: a global var or a constant as the offset of its
 // value cell from the image start, a local var as its number (checked against
 // the local segment in force when the command runs), a jump target checked
-// against the code. Commands the decoded loop does not run (library calls,
-// point, array, timer and stack commands, the math functions,
-// unknown codes, end markers, odd operands) get the handler that hands the
-// command to the step loop of run.cpp, so there is only one implementation
-// of everything unusual.
+// against the code, as the address of the entry it goes to. Two pairs of
+// commands share the first one's entry (the second keeps its own, for a jump
+// that lands on it): a compare and the conditional jump after it, and a
+// set_ds and the call after it. Commands the decoded loop does not run
+// (library calls, point, array, timer and stack commands, the math
+// functions, unknown codes, end markers, odd operands) get the handler that
+// hands the command to the step loop of run.cpp, so there is only one
+// implementation of everything unusual.
 //
 // The form lives on the library's heap, never in the image. It is built by
 // VmInitMachine and again by VmVerifyCode, kept in a process-wide registry

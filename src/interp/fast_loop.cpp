@@ -1,13 +1,15 @@
 // The decoded loop: runs the entries of a decoded form (decoded.h) with the
 // program counter, a countdown of the commands left before the command
-// limit, the image base, the local segment and the comparison flags in
-// registers. Each handler dispatches the next entry itself (computed goto
+// limit, the image base, the local segment, the top of the call stack and
+// the comparison flags in locals that the compiler keeps in registers where
+// it can. Each handler dispatches the next entry itself (computed goto
 // on the entry's handler address), and there are no checks between
 // commands: the handlers cannot record an error or change the run status,
 // since everything that could is handed to the step loop, which also makes
 // all the checks of a step. The loop therefore stops, writing pc,
-// commandsRun and compareFlags back, at the first command that the step
-// loop must run and when the countdown reaches 0.
+// commandsRun, compareFlags, the call depth and the local segment back, at
+// the first command that the step loop must run and when the countdown
+// reaches 0.
 #include "interp/fast_ops.h"
 
 namespace sicvm::interp {
