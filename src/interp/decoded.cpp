@@ -115,6 +115,25 @@ bool decodeSubroutine(const RunContext &ctx, const VmCommand &cmd, uint32_t i, u
   return true;  // ret
 }
 
+// push_const (x: its SRC1, whatever its kind, as the step loop pushes the
+// record's value field), and push_vars and pop_vars of one var of the
+// global segment that resolves (x: its cell), pushing only a plain var
+// (classes 1 to 3); false for the other forms.
+bool decodeStack(const RunContext &ctx, const VmCommand &cmd, uint32_t code, FastEntry &e) {
+  if (code == op("push_const")) {
+    e.x = ctx.image.offsetOf(&cmd.src1);
+    return true;
+  }
+  if (cmd.src1Kind != VM_KIND_VAR || cmd.src1.v.w[0] != 0 || cmd.src2.v.w[0] != 1) return false;
+  const VmVarRecord *record = ctx.varRecord(0, cmd.src1.v.w[1]);
+  const VmCell *cell = record ? ctx.cellAt(record->cell) : nullptr;
+  if (cell == nullptr) return false;
+  const unsigned typeClass = record->classByte & VM_CLASS_MASK;
+  if (code == op("push_vars") && (typeClass < 1 || typeClass > 3)) return false;
+  e.x = ctx.image.offsetOf(cell);
+  return true;
+}
+
 // The entry of command i, without its handler and jump, and its jump
 // target (kFinished for none); false when the step loop must run it.
 bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e, uint32_t &target) {
@@ -123,6 +142,7 @@ bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e, uint32_t &targ
   const uint32_t code = cmd.code & 0xFFFFu;
   if (code >= VM_COMMAND_CODES || !kUses[code].handled) return false;
   if (code == op("set_ds") || code == op("call") || code == op("ret")) return decodeSubroutine(ctx, cmd, i, code, e, target);
+  if (code == op("push_const") || code == op("push_vars") || code == op("pop_vars")) return decodeStack(ctx, cmd, code, e);
   const fast::Use use = kUses[code];
   if (use.x && !decodeOperand(ctx, cmd, 0, false, e.x, e.local)) return false;
   if (use.y && !decodeOperand(ctx, cmd, 1, false, e.y, e.local)) return false;

@@ -10,7 +10,7 @@
 // commands share the first one's entry (the second keeps its own, for a jump
 // that lands on it): a compare and the conditional jump after it, and a
 // set_ds and the call after it. Commands the decoded loop does not run
-// (library calls, point, array, timer and stack commands, the math
+// (library calls, point, array and timer commands, most stack commands, the math
 // functions, unknown codes, end markers, odd operands) get the handler that
 // hands the command to the step loop of run.cpp, so there is only one
 // implementation of everything unusual.

@@ -33,6 +33,10 @@ constexpr Use useOf() {
   // set_ds (var 0 of its slot and the offset), calls inside the code and
   // ret are decoded by decodeSubroutine (decoded.cpp).
   if constexpr (Code == op("set_ds")) return {true, true, false, false, 0};
+  // push_const, and push_vars and pop_vars of one global var: x is the
+  // constant's or the var's cell (decodeStack, decoded.cpp).
+  else if constexpr (Code == op("push_const") || Code == op("push_vars") || Code == op("pop_vars"))
+    return {true, true, false, false, 0};
   else if constexpr (Code == op("call") || Code == op("ret")) return {true, false, false, false, 0};
   else if constexpr (mayRaiseMath(Code)) return {};
   else if constexpr (family == Family::ARITH) return {true, true, !isUnary(Code), true, 0};
@@ -140,6 +144,26 @@ template <uint16_t Code, bool Mixed>
   } else if constexpr (info.check == Check::IF) {
     r.target = e->jump;
     return (getBool(x) != 0) == (info.operation == Operation::EQ) ? Go::kJump : Go::kNext;
+  } else if constexpr (Code == op("push_const") || Code == op("push_vars")) {
+    // A value entry, with room on the param stack (a depth forged beyond
+    // the stack has none).
+    VmMachine &m = *ctx.machine;
+    const uint32_t depth = m.paramDepth;
+    if (uint64_t(depth) + 1 > ctx.paramStackSize) return Go::kSlow;
+    VmCell &entry = ctx.paramStack[depth];
+    entry.type = VM_ENTRY_VALUE;
+    putBits(&entry, getBits(x));
+    m.paramDepth = depth + 1;
+  } else if constexpr (Code == op("pop_vars")) {
+    // A value entry into the var; other entries (array numbers, empty or
+    // unknown kinds) and an empty or forged stack in the step loop.
+    VmMachine &m = *ctx.machine;
+    const uint32_t depth = m.paramDepth;
+    if (depth == 0 || depth > ctx.paramStackSize) return Go::kSlow;
+    const VmCell &entry = ctx.paramStack[depth - 1];
+    if (entry.type != VM_ENTRY_VALUE) return Go::kSlow;
+    putBits(x, getBits(&entry));
+    m.paramDepth = depth - 1;
   } else if constexpr (Code == op("set_ds")) {
     // To a data segment that exists (x: var 0 of the global or the local
     // segment), with room on the call stack; anything else (and its errors)
