@@ -13,28 +13,22 @@ constexpr float kRadiansPerDegree32 = 0.017453292f;   // 0.01745329238474369
 constexpr double kDegreesPerRadian64 = 57.29577951308232;
 constexpr double kRadiansPerDegree64 = 0.017453292519943295;
 
-float times(float x, float factor) { return float(double(x) * double(factor)); }
+// REAL in, REAL out: the product rounded once.
+int32_t scaleReal(const lib::Call &call, float factor) {
+  call.setReal(1, float(double(call.getReal(0)) * double(factor)));
+  return 0;
+}
+
+int32_t scaleLreal(const lib::Call &call, double factor) {
+  call.setDouble(1, call.getDouble(0) * factor);
+  return 0;
+}
 
 }  // namespace
 
-int32_t radToDeg32(const lib::Call &call) {
-  call.setReal(1, times(call.getReal(0), kDegreesPerRadian32));
-  return 0;
-}
-
-int32_t radToDeg64(const lib::Call &call) {
-  call.setDouble(1, call.getDouble(0) * kDegreesPerRadian64);
-  return 0;
-}
-
-int32_t degToRad32(const lib::Call &call) {
-  call.setReal(1, times(call.getReal(0), kRadiansPerDegree32));
-  return 0;
-}
-
-int32_t degToRad64(const lib::Call &call) {
-  call.setDouble(1, call.getDouble(0) * kRadiansPerDegree64);
-  return 0;
-}
+int32_t radToDeg32(const lib::Call &call) { return scaleReal(call, kDegreesPerRadian32); }
+int32_t radToDeg64(const lib::Call &call) { return scaleLreal(call, kDegreesPerRadian64); }
+int32_t degToRad32(const lib::Call &call) { return scaleReal(call, kRadiansPerDegree32); }
+int32_t degToRad64(const lib::Call &call) { return scaleLreal(call, kRadiansPerDegree64); }
 
 }  // namespace sicvm::hostlib

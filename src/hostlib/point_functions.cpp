@@ -87,10 +87,126 @@ bool storeStep(const lib::Call &call, int32_t point, int32_t field, int32_t want
   return true;
 }
 
+// The two parts of a point that the functions below read and write alike:
+// the value (an LREAL, field 44, printed "%g") and the status word (a DWORD
+// held in a DINT cell, field 43, printed as eight hex digits). `kRead` and
+// `kWrite` are the trace lines; their third argument names where ("SHM" or
+// "NVRAM").
+struct ValuePart {
+  using Type = double;
+  static constexpr int32_t kField = kFieldValue;
+  static constexpr int32_t kStoreBit = VM_STORE_VALUE;
+  static constexpr const char *kName = "value";
+  static constexpr const char *kRead = ": Read point %d value %g from %s - %s";
+  static constexpr const char *kWrite = ": Write point %d value %g to %s - %s";
+  static Type get(const lib::Call &call, int slot) { return call.getDouble(slot); }
+  static void put(const lib::Call &call, int slot, Type value) { call.setDouble(slot, value); }
+  static int32_t shmGet(VmMachine *m, int32_t point, Type *value) { return VmGetPointValue(m, point, value); }
+  static int32_t shmSet(VmMachine *m, int32_t point, Type value) { return VmSetPointValue(m, point, value); }
+  static int32_t storeRead(VmMachine *m, int32_t point, Type *value) {
+    return VmReadDboperPoint(m, point, nullptr, value);
+  }
+  static int32_t storeWrite(VmMachine *m, int32_t point, Type value) {
+    return VmWriteDboperPoint(m, point, VM_STORE_VALUE, 0, value);
+  }
+};
+
+struct StatusPart {
+  using Type = uint32_t;
+  static constexpr int32_t kField = kFieldStatus;
+  static constexpr int32_t kStoreBit = VM_STORE_STATUS;
+  static constexpr const char *kName = "status";
+  static constexpr const char *kRead = ": Read point %d status 0x%08X from %s - %s";
+  static constexpr const char *kWrite = ": Write point %d status 0x%08X to %s - %s";
+  static Type get(const lib::Call &call, int slot) { return uint32_t(call.getDint(slot)); }
+  static void put(const lib::Call &call, int slot, Type status) { call.setDint(slot, int32_t(status)); }
+  static int32_t shmGet(VmMachine *m, int32_t point, Type *status) { return VmGetPointStatus(m, point, status); }
+  static int32_t shmSet(VmMachine *m, int32_t point, Type status) { return VmSetPointStatus(m, point, status); }
+  static int32_t storeRead(VmMachine *m, int32_t point, Type *status) {
+    return VmReadDboperPoint(m, point, status, nullptr);
+  }
+  static int32_t storeWrite(VmMachine *m, int32_t point, Type status) {
+    return VmWriteDboperPoint(m, point, VM_STORE_STATUS, status, 0.0);
+  }
+};
+
+// (point) -> part, from the shared tables.
+template <class Part>
+int32_t readShm(const lib::Call &call) {
+  KeepErrno keep;
+  const int32_t point = call.getDint(0);
+  typename Part::Type part{};
+  const bool ok = Part::shmGet(call.machine(), point, &part) != -1;
+  if (ok) {
+    checkLive(call, point, Part::kField);
+  } else {
+    part = {};
+    badPoint(call, point);
+  }
+  Part::put(call, 1, part);
+  logProgram(call.image(), kLevelTrace, Part::kRead, point, part, "SHM", outcome(ok));
+  return 0;
+}
+
+// (point, part) -> done, to the shared tables.
+template <class Part>
+int32_t writeShm(const lib::Call &call) {
+  KeepErrno keep;
+  const int32_t point = call.getDint(0);
+  const typename Part::Type part = Part::get(call, 1);
+  const bool ok = Part::shmSet(call.machine(), point, part) != -1;
+  if (ok)
+    checkLive(call, point, Part::kField);
+  else
+    badPoint(call, point);
+  call.setBool(2, ok);
+  logProgram(call.image(), kLevelTrace, Part::kWrite, point, part, "SHM", outcome(ok));
+  return 0;
+}
+
+// (point) -> done, part, from the store.
+template <class Part>
+int32_t readStore(const lib::Call &call) {
+  KeepErrno keep;
+  const int32_t point = call.getDint(0);
+  typename Part::Type part{};
+  const bool done = storeStep(call, point, Part::kField, Part::kStoreBit,
+                              [&] { return Part::storeRead(call.machine(), point, &part); });
+  if (!done) part = {};
+  call.setBool(1, done);
+  Part::put(call, 2, part);
+  logProgram(call.image(), kLevelTrace, Part::kRead, point, part, "NVRAM", outcome(done));
+  return 0;
+}
+
+// (point, part) -> done, to the store.
+template <class Part>
+int32_t writeStore(const lib::Call &call) {
+  KeepErrno keep;
+  const int32_t point = call.getDint(0);
+  const typename Part::Type part = Part::get(call, 1);
+  const bool done =
+      storeStep(call, point, Part::kField, 0, [&] { return Part::storeWrite(call.machine(), point, part); });
+  call.setBool(2, done);
+  logProgram(call.image(), kLevelTrace, Part::kWrite, point, part, "NVRAM", outcome(done));
+  return 0;
+}
+
+// (point) -> done: removes the part from the store.
+template <class Part>
+int32_t clearStore(const lib::Call &call) {
+  KeepErrno keep;
+  const int32_t point = call.getDint(0);
+  const bool done = storeStep(call, point, Part::kField, 0,
+                              [&] { return ClearDboperPoint(call.machine(), point, Part::kStoreBit); });
+  call.setBool(1, done);
+  logProgram(call.image(), kLevelTrace, ": Clear point %d %s in NVRAM - %s", point, Part::kName, outcome(done));
+  return 0;
+}
+
 }  // namespace
 
-// ---- Shared memory ----
-
+// Field 44, 43 or another field of the configuration, read as a number.
 int32_t getPointFieldValue(const lib::Call &call) {
   KeepErrno keep;
   const int32_t point = call.getDint(0), field = call.getDint(1);
@@ -111,140 +227,15 @@ int32_t getPointFieldValue(const lib::Call &call) {
   return 0;
 }
 
-int32_t getPointValue(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  double value = 0.0;
-  const bool ok = VmGetPointValue(call.machine(), point, &value) != -1;
-  if (ok) {
-    checkLive(call, point, kFieldValue);
-  } else {
-    value = 0.0;
-    badPoint(call, point);
-  }
-  call.setDouble(1, value);
-  logProgram(call.image(), kLevelTrace, ": Read point %d value %g from SHM - %s", point, value, outcome(ok));
-  return 0;
-}
-
-int32_t getPointStatus(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  uint32_t status = 0;
-  const bool ok = VmGetPointStatus(call.machine(), point, &status) != -1;
-  if (ok) {
-    checkLive(call, point, kFieldStatus);
-  } else {
-    status = 0;
-    badPoint(call, point);
-  }
-  call.setDint(1, int32_t(status));
-  logProgram(call.image(), kLevelTrace, ": Read point %d status 0x%08X from SHM - %s", point, status,
-             outcome(ok));
-  return 0;
-}
-
-int32_t setPointValue(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  const double value = call.getDouble(1);
-  const bool ok = VmSetPointValue(call.machine(), point, value) != -1;
-  if (ok)
-    checkLive(call, point, kFieldValue);
-  else
-    badPoint(call, point);
-  call.setBool(2, ok);
-  logProgram(call.image(), kLevelTrace, ": Write point %d value %g to SHM - %s", point, value, outcome(ok));
-  return 0;
-}
-
-int32_t setPointStatus(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  const uint32_t status = uint32_t(call.getDint(1));
-  const bool ok = VmSetPointStatus(call.machine(), point, status) != -1;
-  if (ok)
-    checkLive(call, point, kFieldStatus);
-  else
-    badPoint(call, point);
-  call.setBool(2, ok);
-  logProgram(call.image(), kLevelTrace, ": Write point %d status 0x%08X to SHM - %s", point, status,
-             outcome(ok));
-  return 0;
-}
-
-// ---- Non-volatile store ----
-
-int32_t readNvramValue(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  double value = 0.0;
-  const bool done = storeStep(call, point, kFieldValue, VM_STORE_VALUE,
-                              [&] { return VmReadDboperPoint(call.machine(), point, nullptr, &value); });
-  if (!done) value = 0.0;
-  call.setBool(1, done);
-  call.setDouble(2, value);
-  logProgram(call.image(), kLevelTrace, ": Read point %d value %g from NVRAM - %s", point, value, outcome(done));
-  return 0;
-}
-
-int32_t readNvramStatus(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  uint32_t status = 0;
-  const bool done = storeStep(call, point, kFieldStatus, VM_STORE_STATUS,
-                              [&] { return VmReadDboperPoint(call.machine(), point, &status, nullptr); });
-  if (!done) status = 0;
-  call.setBool(1, done);
-  call.setDint(2, int32_t(status));
-  logProgram(call.image(), kLevelTrace, ": Read point %d status 0x%08X from NVRAM - %s", point, status,
-             outcome(done));
-  return 0;
-}
-
-int32_t writeNvramValue(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  const double value = call.getDouble(1);
-  const bool done = storeStep(call, point, kFieldValue, 0, [&] {
-    return VmWriteDboperPoint(call.machine(), point, VM_STORE_VALUE, 0, value);
-  });
-  call.setBool(2, done);
-  logProgram(call.image(), kLevelTrace, ": Write point %d value %g to NVRAM - %s", point, value, outcome(done));
-  return 0;
-}
-
-int32_t writeNvramStatus(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  const uint32_t status = uint32_t(call.getDint(1));
-  const bool done = storeStep(call, point, kFieldStatus, 0, [&] {
-    return VmWriteDboperPoint(call.machine(), point, VM_STORE_STATUS, status, 0.0);
-  });
-  call.setBool(2, done);
-  logProgram(call.image(), kLevelTrace, ": Write point %d status 0x%08X to NVRAM - %s", point, status,
-             outcome(done));
-  return 0;
-}
-
-int32_t clearNvramValue(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  const bool done = storeStep(call, point, kFieldValue, 0,
-                              [&] { return ClearDboperPoint(call.machine(), point, VM_STORE_VALUE); });
-  call.setBool(1, done);
-  logProgram(call.image(), kLevelTrace, ": Clear point %d value in NVRAM - %s", point, outcome(done));
-  return 0;
-}
-
-int32_t clearNvramStatus(const lib::Call &call) {
-  KeepErrno keep;
-  const int32_t point = call.getDint(0);
-  const bool done = storeStep(call, point, kFieldStatus, 0,
-                              [&] { return ClearDboperPoint(call.machine(), point, VM_STORE_STATUS); });
-  call.setBool(1, done);
-  logProgram(call.image(), kLevelTrace, ": Clear point %d status in NVRAM - %s", point, outcome(done));
-  return 0;
-}
+int32_t getPointValue(const lib::Call &call) { return readShm<ValuePart>(call); }
+int32_t getPointStatus(const lib::Call &call) { return readShm<StatusPart>(call); }
+int32_t setPointValue(const lib::Call &call) { return writeShm<ValuePart>(call); }
+int32_t setPointStatus(const lib::Call &call) { return writeShm<StatusPart>(call); }
+int32_t readNvramValue(const lib::Call &call) { return readStore<ValuePart>(call); }
+int32_t readNvramStatus(const lib::Call &call) { return readStore<StatusPart>(call); }
+int32_t writeNvramValue(const lib::Call &call) { return writeStore<ValuePart>(call); }
+int32_t writeNvramStatus(const lib::Call &call) { return writeStore<StatusPart>(call); }
+int32_t clearNvramValue(const lib::Call &call) { return clearStore<ValuePart>(call); }
+int32_t clearNvramStatus(const lib::Call &call) { return clearStore<StatusPart>(call); }
 
 }  // namespace sicvm::hostlib

@@ -16,27 +16,31 @@ int32_t sel(const lib::Call &call) {
   return 0;
 }
 
-// Cells 0..n-1 the inputs, cell n OUT. Equal values keep the earlier one.
-template <class V>
-int32_t max(const lib::Call &call) {
+namespace {
+
+// Cells 0..n-1 the inputs, cell n OUT: the first input that no later one
+// `beats`. Equal values keep the earlier one.
+template <class V, class Beats>
+int32_t extreme(const lib::Call &call, Beats beats) {
   V best = load<V>(call.cell(0));
   for (int32_t i = 1; i < call.inputs(); ++i) {
     V next = load<V>(call.cell(i));
-    if (next > best) best = next;
+    if (beats(next, best)) best = next;
   }
   store<V>(call.out(), best);
   return 0;
 }
 
+}  // namespace
+
+template <class V>
+int32_t max(const lib::Call &call) {
+  return extreme<V>(call, [](V next, V best) { return next > best; });
+}
+
 template <class V>
 int32_t min(const lib::Call &call) {
-  V best = load<V>(call.cell(0));
-  for (int32_t i = 1; i < call.inputs(); ++i) {
-    V next = load<V>(call.cell(i));
-    if (next < best) best = next;
-  }
-  store<V>(call.out(), best);
-  return 0;
+  return extreme<V>(call, [](V next, V best) { return next < best; });
 }
 
 // Cells: 0 MN, 1 IN, 2 MX, 3 OUT. MIN(MAX(MN, IN), MX); MX wins when MN > MX.

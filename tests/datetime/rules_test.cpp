@@ -10,9 +10,12 @@
 #include <limits>
 
 #include "hostrt/datetime.h"
+#include "support/dates.h"
 #include "sicvm/datetime.h"
 
 namespace {
+
+using sicvm::test::at;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMs = 1.0 / 86400000.0;
@@ -28,12 +31,6 @@ class Zone {
   }
   ~Zone() { VmSetTimeZone(nullptr); }
 };
-
-// UTC DT of a calendar date and time, through the host's encoder.
-double at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-  DtCalendarRecord r{y, mo, d, h, mi, s, ms, 0, 0, 0, 0};
-  return DtEncodeDateTime(&r, 0);
-}
 
 // Two DT values are the same millisecond.
 #define EXPECT_SAME_MS(a, b) EXPECT_EQ(std::llround((a) / kMs), std::llround((b) / kMs))

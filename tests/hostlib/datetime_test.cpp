@@ -9,17 +9,16 @@
 #include <limits>
 #include <vector>
 
-#include "hostlib/hostlib.h"
+#include "hostlib/host_call.h"
 #include "hostrt/datetime.h"
+#include "support/dates.h"
 #include "sicvm/datetime.h"
 #include "support/cells.h"
 #include "support/log_capture.h"
 
 using namespace sicvm;
 using namespace sicvm::build;
-using sicvm::test::cellOf;
-using sicvm::test::holds;
-using sicvm::test::outputOf;
+using namespace sicvm::test;
 
 namespace {
 
@@ -28,33 +27,20 @@ const std::string kPrefix = "Program \"TEST\" (1) error ";
 const std::string k33 = kPrefix + "33 at addr 00007: Invalid parameter\n";
 const std::string k34 = kPrefix + "34 at addr 00007: Result out of range\n";
 
-double at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-  DtCalendarRecord r{y, mo, d, h, mi, s, ms, 0, 0, 0, 0};
-  return DtEncodeDateTime(&r, 0);
-}
-
 // One call of `function` with the inputs and fresh output cells of the given
-// types; the frame after the call, and the log lines it wrote.
+// types: the outputs, the log lines it wrote and the machine's error code.
 struct Call {
-  std::vector<VmCell> frame;
+  std::vector<VmCell> outputs;
   std::vector<std::string> log;
-  int32_t error;  // the machine's error code afterwards
-  const VmCell &out(size_t i) const { return frame[frame.size() - outputs + i]; }
-  size_t outputs;
+  int32_t error;
+  const VmCell &out(size_t i) const { return outputs[i]; }
 };
 
 Call call(int32_t function, const std::vector<Value> &inputs, const std::vector<uint8_t> &outputs) {
-  test::TestMachine m(test::minimalProgram());
+  TestMachine m(minimalProgram());
   m.get()->pc = 7;
-  Call c;
-  for (const Value &v : inputs) c.frame.push_back(cellOf(v));
-  for (uint8_t type : outputs) c.frame.push_back(outputOf(type));
-  c.outputs = outputs.size();
-  test::LogCapture log(10);
-  EXPECT_EQ(hostlib::dispatch(1, function, c.frame.data(), int32_t(c.frame.size()), 0, int32_t(inputs.size()),
-                              int32_t(outputs.size()), m.get()),
-            0)
-      << function;
+  LogCapture log(10);
+  Call c{callHost(m.get(), function, inputs, outputs), {}, 0};
   c.log = log.texts();
   c.error = m.state().errorCode;
   return c;

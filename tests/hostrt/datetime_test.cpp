@@ -10,19 +10,17 @@
 #include <string>
 
 #include "hostrt/datetime.h"
+#include "support/dates.h"
 #include "hostrt/fmt.h"
 #include "hostrt/sys.h"
 
 namespace {
 
+using sicvm::test::at;
+
 constexpr double kMs = 1.0 / 86400000.0;  // one millisecond as a DT step
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-double dt(int32_t y, int32_t mo, int32_t d, int32_t h = 0, int32_t mi = 0, int32_t s = 0, int32_t ms = 0) {
-  DtCalendarRecord r{y, mo, d, h, mi, s, ms, 0, 0, 0, 0};
-  return DtEncodeDateTime(&r, 0);
-}
 
 // Every field of the decoder against the C library's gmtime over the whole
 // valid range (and a little past both ends), then the encoder's way back.
@@ -97,15 +95,15 @@ TEST(DtCalendar, RefusesWhatItCannotRepresent) {
 }
 
 TEST(DtCalendar, IncrementDifferenceAndUnixTime) {
-  EXPECT_EQ(DtIncDateTime(0.0, 90061001.0), dt(1899, 12, 31, 1, 1, 1, 1));
+  EXPECT_EQ(DtIncDateTime(0.0, 90061001.0), at(1899, 12, 31, 1, 1, 1, 1));
   EXPECT_EQ(DtIncDateTime(0.25, -43200000.0), -0.25);
-  EXPECT_EQ(DtDiffDateTime(dt(2000, 1, 1, 0, 0, 0, 1), dt(2000, 1, 1) + 0.4 * kMs), 1.0);
+  EXPECT_EQ(DtDiffDateTime(at(2000, 1, 1, 0, 0, 0, 1), at(2000, 1, 1) + 0.4 * kMs), 1.0);
   EXPECT_EQ(TmValidateTime(DtDiffDateTime(2958466.0 - kMs, -693593.0)), 0) << "the longest difference is a TIME";
   const struct { double value; int32_t seconds, ms, error; } cases[] = {
       {25569.0 - 750 * kMs, -1, 250, 0},
-      {dt(2038, 1, 19, 3, 14, 8), INT32_MAX, 0, 22},
-      {dt(1901, 12, 13, 20, 45, 52), INT32_MIN, 0, 0},
-      {dt(1901, 12, 13, 20, 45, 51, 999), INT32_MIN, 0, 22},
+      {at(2038, 1, 19, 3, 14, 8), INT32_MAX, 0, 22},
+      {at(1901, 12, 13, 20, 45, 52), INT32_MIN, 0, 0},
+      {at(1901, 12, 13, 20, 45, 51, 999), INT32_MIN, 0, 22},
   };
   for (const auto &c : cases) {
     int32_t ms = -1;
@@ -153,13 +151,13 @@ std::string format(const char *pattern, double value, const void *locale = nullp
 }
 
 TEST(FmtDateTime, PatternLettersAndBufferLimits) {
-  const double t = dt(2024, 3, 5, 7, 8, 9, 45);  // a Tuesday
+  const double t = at(2024, 3, 5, 7, 8, 9, 45);  // a Tuesday
   const struct { const char *pattern; double value; const char *expected; } cases[] = {
       {"YYYY/MM/DD-HH:MM:SS", t, "2024-03-05-07:08:09"},
       {"mm hh mm:ss.zzz z", t, "03 07 08:09.045 45"},  // minutes only next to hours
       {"mmm mmmm ddd dddd", t, "Mar March Tue Tuesday"},
       {"\"yyyy\" 'mm' yyyy-mm-ddThh", t, "yyyy mm 2024-03-05T07"},
-      {"yyyy yy", dt(-1, 6, 1), "-0001 99"},
+      {"yyyy yy", at(-1, 6, 1), "-0001 99"},
   };
   for (const auto &c : cases) EXPECT_EQ(format(c.pattern, c.value), c.expected) << c.pattern;
   char buffer[8] = "xxxxxxx";

@@ -10,14 +10,12 @@
 #include <vector>
 
 #include "hostrt/datetime.h"
+#include "support/dates.h"
 #include "hostrt/sys.h"
 
 namespace {
 
-double dt(int32_t y, int32_t mo, int32_t d, int32_t h = 0, int32_t mi = 0, int32_t s = 0, int32_t ms = 0) {
-  DtCalendarRecord r{y, mo, d, h, mi, s, ms, 0, 0, 0, 0};
-  return DtEncodeDateTime(&r, 0);
-}
+using sicvm::test::at;
 
 TzZoneRecord zone(const char *rule) {
   TzZoneRecord z{};
@@ -76,21 +74,21 @@ TEST(TzRule, ValidatorNamesTheFirstBadWordAndConversionsRefuseBadZones) {
 
 TEST(TzConvert, UtcToLocalAroundChanges) {
   const struct { const char *rule; double utc, local; int32_t dst; } cases[] = {
-      {kCet, dt(2024, 3, 31, 0, 59, 59, 999), dt(2024, 3, 31, 1, 59, 59, 999), 0},
-      {kCet, dt(2024, 3, 31, 1), dt(2024, 3, 31, 3), 1},
-      {kCet, dt(2024, 10, 27, 0, 59, 59, 999), dt(2024, 10, 27, 2, 59, 59, 999), 1},
-      {kCet, dt(2024, 10, 27, 1), dt(2024, 10, 27, 2), 0},
-      {kUsEastern, dt(2024, 3, 10, 7), dt(2024, 3, 10, 3), 1},
-      {kUsEastern, dt(2024, 11, 3, 6), dt(2024, 11, 3, 1), 0},
+      {kCet, at(2024, 3, 31, 0, 59, 59, 999), at(2024, 3, 31, 1, 59, 59, 999), 0},
+      {kCet, at(2024, 3, 31, 1), at(2024, 3, 31, 3), 1},
+      {kCet, at(2024, 10, 27, 0, 59, 59, 999), at(2024, 10, 27, 2, 59, 59, 999), 1},
+      {kCet, at(2024, 10, 27, 1), at(2024, 10, 27, 2), 0},
+      {kUsEastern, at(2024, 3, 10, 7), at(2024, 3, 10, 3), 1},
+      {kUsEastern, at(2024, 11, 3, 6), at(2024, 11, 3, 1), 0},
       // Southern hemisphere: daylight saving across the new year.
-      {kSydney, dt(2024, 4, 6, 16), dt(2024, 4, 7, 2), 0},
-      {kSydney, dt(2024, 10, 5, 16), dt(2024, 10, 6, 3), 1},
-      {kSydney, dt(2024, 12, 31, 13), dt(2025, 1, 1), 1},
+      {kSydney, at(2024, 4, 6, 16), at(2024, 4, 7, 2), 0},
+      {kSydney, at(2024, 10, 5, 16), at(2024, 10, 6, 3), 1},
+      {kSydney, at(2024, 12, 31, 13), at(2025, 1, 1), 1},
       // J60 is March 1 in every year; zero-based 59 is February 29 in a leap year.
-      {"AAA0BBB,J60/0,J300/0", dt(2024, 2, 29, 23, 59), dt(2024, 2, 29, 23, 59), 0},
-      {"AAA0BBB,59/0,300/0", dt(2024, 2, 29), dt(2024, 2, 29, 1), 1},
+      {"AAA0BBB,J60/0,J300/0", at(2024, 2, 29, 23, 59), at(2024, 2, 29, 23, 59), 0},
+      {"AAA0BBB,59/0,300/0", at(2024, 2, 29), at(2024, 2, 29, 1), 1},
       // Daylight saving all year, across the new year included.
-      {"EST5EDT,0/0,J365/25", dt(2025, 1, 1, 3, 59, 59), dt(2024, 12, 31, 23, 59, 59), 1},
+      {"EST5EDT,0/0,J365/25", at(2025, 1, 1, 3, 59, 59), at(2024, 12, 31, 23, 59, 59), 1},
   };
   for (const auto &c : cases) {
     const TzZoneRecord z = zone(c.rule);
@@ -102,12 +100,12 @@ TEST(TzConvert, UtcToLocalAroundChanges) {
 
 TEST(TzConvert, LocalToUtcResolvesGapsAndOverlaps) {
   const struct { const char *rule; double local, utc; } cases[] = {
-      {kCet, dt(2024, 3, 31, 2, 30), dt(2024, 3, 31, 1, 30)},    // gap: reads 03:30 CEST
-      {kCet, dt(2024, 10, 27, 2, 30), dt(2024, 10, 27, 0, 30)},  // overlap: first 02:30
-      {kSydney, dt(2024, 10, 6, 2, 30), dt(2024, 10, 5, 16, 30)},
+      {kCet, at(2024, 3, 31, 2, 30), at(2024, 3, 31, 1, 30)},    // gap: reads 03:30 CEST
+      {kCet, at(2024, 10, 27, 2, 30), at(2024, 10, 27, 0, 30)},  // overlap: first 02:30
+      {kSydney, at(2024, 10, 6, 2, 30), at(2024, 10, 5, 16, 30)},
       // Negative daylight saving: winter time is the "daylight" one.
-      {"IST-1GMT0,M10.5.0,M3.5.0/1", dt(2024, 3, 31, 1, 30), dt(2024, 3, 31, 1, 30)},
-      {"IST-1GMT0,M10.5.0,M3.5.0/1", dt(2024, 10, 27, 1, 30), dt(2024, 10, 27, 0, 30)},
+      {"IST-1GMT0,M10.5.0,M3.5.0/1", at(2024, 3, 31, 1, 30), at(2024, 3, 31, 1, 30)},
+      {"IST-1GMT0,M10.5.0,M3.5.0/1", at(2024, 10, 27, 1, 30), at(2024, 10, 27, 0, 30)},
   };
   for (const auto &c : cases) {
     const TzZoneRecord z = zone(c.rule);
@@ -121,7 +119,7 @@ TEST(TzConvert, RoundTripThroughAYear) {
   for (const char *rule : {kCet, kUsEastern, kSydney}) {
     const TzZoneRecord z = zone(rule);
     int repeated = 0;
-    for (double utc = dt(2023, 12, 31); utc < dt(2025, 1, 2); utc = DtIncDateTime(utc, 3600000.0 + 1)) {
+    for (double utc = at(2023, 12, 31); utc < at(2025, 1, 2); utc = DtIncDateTime(utc, 3600000.0 + 1)) {
       int32_t flag = 0;
       const double local = DtUtcTimeToTzTime(utc, &z, &flag);
       const double back = DtTzTimeToUtcTime(local, &z, 0);
@@ -146,10 +144,10 @@ TEST(TzConvert, AnswersDoNotDependOnEarlierConversions) {
     for (int year = 1995; year < 2030; year += 7)
       for (const TzZoneRecord &z : zones)
         for (double day = 0; day < 366; day += 36.6) {
-          const double utc = dt(year, 1, 1) + day;
+          const double utc = at(year, 1, 1) + day;
           if (round == 0) {
             const TzZoneRecord &other = zones[(&z - zones + 1) % 4];
-            DtUtcTimeToTzTime(dt(year + 50, 6, 1), &other, nullptr);  // something else last
+            DtUtcTimeToTzTime(at(year + 50, 6, 1), &other, nullptr);  // something else last
           }
           int32_t flag = -1;
           const double local = DtUtcTimeToTzTime(utc, &z, &flag);

@@ -8,6 +8,7 @@
 
 #include "builder/image_builder.h"
 #include "hostrt/sys.h"
+#include "points/point_access.h"
 #include "sicvm/points.h"
 #include "sicvm/vm.h"
 #include "support/machine.h"
@@ -19,17 +20,14 @@ namespace {
 
 using Export = std::function<int32_t(VmMachine *)>;
 
-// Every export that takes a machine, called with harmless other arguments.
+// Every export that takes a machine (and the store clear the host library
+// uses), called with harmless other arguments.
 const struct {
   const char *name;
   Export call;
 } kExports[] = {
     {"VmSetLastError", [](VmMachine *m) { return VmSetLastError(m, 5, 1, 2, 3); }},
-    {"VmGetLastError",
-     [](VmMachine *m) {
-       uint32_t a, b, c;
-       return VmGetLastError(m, &a, &b, &c);
-     }},
+    {"VmGetLastError", [](VmMachine *m) { uint32_t a, b, c; return VmGetLastError(m, &a, &b, &c); }},
     {"VmClearLastError", [](VmMachine *m) { return VmClearLastError(m); }},
     {"VmResetMachine", [](VmMachine *m) { return VmResetMachine(m); }},
     {"VmInitHostTypes", [](VmMachine *m) { return VmInitHostTypes(m); }},
@@ -41,31 +39,15 @@ const struct {
     {"VmVerifyArrays", [](VmMachine *m) { return VmVerifyArrays(m); }},
     {"VmRunProgram", [](VmMachine *m) { return VmRunProgram(m, 0, 0); }},
     {"VmRunProgram single step", [](VmMachine *m) { return VmRunProgram(m, VM_RUN_SINGLE_STEP, 0); }},
-    {"VmGetPointValue",
-     [](VmMachine *m) {
-       double v;
-       return VmGetPointValue(m, 1, &v);
-     }},
-    {"VmGetPointStatus",
-     [](VmMachine *m) {
-       uint32_t s;
-       return VmGetPointStatus(m, 1, &s);
-     }},
+    {"VmGetPointValue", [](VmMachine *m) { double v; return VmGetPointValue(m, 1, &v); }},
+    {"VmGetPointStatus", [](VmMachine *m) { uint32_t s; return VmGetPointStatus(m, 1, &s); }},
     {"VmSetPointValue", [](VmMachine *m) { return VmSetPointValue(m, 1, 2.0); }},
     {"VmSetPointStatus", [](VmMachine *m) { return VmSetPointStatus(m, 1, 0); }},
-    {"VmGetPointFieldValue",
-     [](VmMachine *m) {
-       double v;
-       return VmGetPointFieldValue(m, 1, 44, &v);
-     }},
+    {"VmGetPointFieldValue", [](VmMachine *m) { double v; return VmGetPointFieldValue(m, 1, 44, &v); }},
     {"VmSetPointFieldValue", [](VmMachine *m) { return VmSetPointFieldValue(m, 1, 44, 2.0); }},
-    {"VmReadDboperPoint",
-     [](VmMachine *m) {
-       uint32_t s;
-       double v;
-       return VmReadDboperPoint(m, 1, &s, &v);
-     }},
+    {"VmReadDboperPoint", [](VmMachine *m) { uint32_t s; double v; return VmReadDboperPoint(m, 1, &s, &v); }},
     {"VmWriteDboperPoint", [](VmMachine *m) { return VmWriteDboperPoint(m, 1, 0, 0, 1.0); }},
+    {"ClearDboperPoint", [](VmMachine *m) { return ClearDboperPoint(m, 1, 1); }},
 };
 
 ImageBuilder program() {

@@ -32,6 +32,8 @@ struct Case {
 };
 
 const Case kCases[] = {
+    // A comment is no command: DST keeps its fill.
+    {"comment", D(1), D(2), raw(VM_TYPE_LREAL, 0xA5A5A5A5u, 0xA5A5A5A5u)},
     // Integers wrap at their width, divide toward zero, test their divisor against 0.
     {"add_int", I(32767), I(1), I(-32768)},
     {"sub_dint", D(INT32_MIN), D(70000), D(INT32_MAX - 69999)},
@@ -66,7 +68,8 @@ const Case kCases[] = {
     {"tan_lreal", L(1.0), N, L(std::tan(1.0))},               {"acos_real", R(2.0f), N, R(kNaNf), 2, 33},
     {"atan_real", R(1.0f), N, R(float(std::atan(1.0)))},      {"round_lreal", L(-2.5), N, L(-3.0)},
     {"trunc_real", R(-2.7f), N, R(-2.0f)},                    {"trunc_lreal", L(-2.5), N, L(-2.0)},
-    {"trunc_lreal", L(2.5), N, L(2.0)},
+    {"trunc_lreal", L(2.5), N, L(2.0)},                       {"exp_real", R(1.0f), N, R(float(M_E))},
+    {"sin_lreal", L(M_PI_2), N, L(1.0)},
     {"trunc_lreal", L(-0.0), N, raw(VM_TYPE_LREAL, 0, 0x80000000u)},
     {"frac_lreal", L(-2.5), N, L(-0.5)},
     // Shifts are logical at the width, counts taken modulo 32; negative counts are error 33.

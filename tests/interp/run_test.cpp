@@ -1,6 +1,5 @@
 // VmRunProgram: the command table, the exits of the step loop, cycles,
 // single step, fatal errors and resumption.
-#include "hostrt/sys.h"
 #include "interp/program.h"
 
 using namespace sicvm;
@@ -92,12 +91,6 @@ TEST(RunExits, SingleStepRunsOneCommandPerCallAndLogsTheCycleOnce) {
     EXPECT_EQ(m.state().runStatus, statuses[step - 1]);
   }
   EXPECT_EQ(log.texts(), std::vector<std::string>{kCycleLine});
-}
-
-TEST(RunExits, RefusesAMachineThatIsNotPrepared) {
-  _winseterrno(0);
-  EXPECT_EQ(VmRunProgram(nullptr, 0, 0), -1);
-  EXPECT_EQ(_wingeterrno(), 22);
 }
 
 // A fatal error stops every run, with pc on the failing command, until the

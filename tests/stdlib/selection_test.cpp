@@ -13,9 +13,7 @@
 
 using namespace sicvm;
 using namespace sicvm::build;
-using sicvm::test::cellOf;
-using sicvm::test::holds;
-using sicvm::test::outputOf;
+using namespace sicvm::test;
 
 namespace {
 

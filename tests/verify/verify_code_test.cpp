@@ -9,6 +9,7 @@
 
 #include "builder/image_builder.h"
 #include "interp/command_table.h"
+#include "interp/program.h"
 #include "support/log_capture.h"
 #include "support/machine.h"
 
@@ -44,11 +45,8 @@ Outcome verify(const std::vector<Command> &commands, int level = 10) {
   return out;
 }
 
-std::string at(int code, int address, const std::string &text) {
-  char head[64];
-  std::snprintf(head, sizeof head, "Program \"TEST\" (1) error %d at addr %05d: ", code, address);
-  return head + text + "\n";
-}
+// The line error `code` logs at `address`.
+const auto at = test::errorLine;
 
 Command cmd(uint32_t code, Operand src1 = Operand::none(), Operand src2 = Operand::none(),
             Operand dst = Operand::none()) {

@@ -30,34 +30,26 @@ struct Field {
   const char *fallback = nullptr;  // default value; null: the input is required
 };
 
-// Inputs of the compressibility functions, with T and p ranges per method.
-constexpr Field kNx19Inputs[] = {
-    {"T", "K", "250 .. 290", "absolute temperature"},
-    {"p", "MPa", "1e-6 .. 3", "absolute pressure"},
-    {"rho", "kg/m3", "1e-6 .. 2", "density at standard conditions (20 degC, 0.101325 MPa)"},
-    {"xa", "1", ">= 0", "molar fraction of nitrogen"},
-    {"xy", "1", ">= 0, xa + xy <= 1", "molar fraction of carbon dioxide"},
-};
-constexpr Field kGerg91Inputs[] = {
-    {"T", "K", "250 .. 330", "absolute temperature"},
-    {"p", "MPa", "1e-6 .. 12", "absolute pressure"},
-    {"rho", "kg/m3", "1e-6 .. 2", "density at standard conditions (20 degC, 0.101325 MPa)"},
-    {"xa", "1", ">= 0", "molar fraction of nitrogen"},
-    {"xy", "1", ">= 0, xa + xy <= 1", "molar fraction of carbon dioxide"},
-};
-constexpr Field kKOutputs[] = {
-    {"code", "", "", "result code", Kind::Dint},
-    {"K", "1", "", "compressibility coefficient z / zc"},
-};
+// The fields that several functions share. T and p are checked against the
+// range of each function's method.
+constexpr Field temperature(const char *range) { return {"T", "K", range, "absolute temperature"}; }
+constexpr Field pressure(const char *range) { return {"p", "MPa", range, "absolute pressure"}; }
+constexpr Field kRho = {"rho", "kg/m3", "1e-6 .. 2", "density at standard conditions (20 degC, 0.101325 MPa)"};
+constexpr Field kXa = {"xa", "1", ">= 0", "molar fraction of nitrogen"};
+constexpr Field kXy = {"xy", "1", ">= 0, xa + xy <= 1", "molar fraction of carbon dioxide"};
+constexpr Field kK = {"K", "1", "1e-6 .. 10", "compressibility coefficient"};
+constexpr Field kDp = {"dp", "MPa", ">= 0, dp / p <= 0.25", "differential pressure"};
+constexpr Field kCode = {"code", "", "", "result code", Kind::Dint};
+constexpr Field kRhoW = {"rho_w", "kg/m3", "", "density at the working state"};
+constexpr Field kMu = {"mu", "uPa s", "", "dynamic viscosity"};
+constexpr Field kKappa = {"kappa", "1", "", "isentropic exponent"};
+
+constexpr Field kNx19Inputs[] = {temperature("250 .. 290"), pressure("1e-6 .. 3"), kRho, kXa, kXy};
+constexpr Field kGerg91Inputs[] = {temperature("250 .. 330"), pressure("1e-6 .. 12"), kRho, kXa, kXy};
+constexpr Field kKOutputs[] = {kCode, {"K", "1", "", "compressibility coefficient z / zc"}};
 
 constexpr Field kOrificeInputs[] = {
-    {"T", "K", "240 .. 360", "absolute temperature"},
-    {"p", "MPa", "1e-6 .. 10", "absolute pressure"},
-    {"rho", "kg/m3", "1e-6 .. 2", "density at standard conditions (20 degC, 0.101325 MPa)"},
-    {"xa", "1", ">= 0", "molar fraction of nitrogen"},
-    {"xy", "1", ">= 0, xa + xy <= 1", "molar fraction of carbon dioxide"},
-    {"K", "1", "1e-6 .. 10", "compressibility coefficient"},
-    {"dp", "MPa", ">= 0, dp / p <= 0.25", "differential pressure"},
+    temperature("240 .. 360"), pressure("1e-6 .. 10"), kRho, kXa, kXy, kK, kDp,
     {"D", "mm", "50 .. 1000 at T", "pipe inner diameter at 20 degC"},
     {"alphaD", "1/K", "0 .. 0.001", "linear expansion coefficient of the pipe", Kind::Real, "0"},
     {"Rsh", "mm", "any", "equivalent roughness of the pipe wall", Kind::Real, "0"},
@@ -67,22 +59,13 @@ constexpr Field kOrificeInputs[] = {
     {"tau", "years", "0 .. 20", "interval between orifice inspections", Kind::Real, "0"},
 };
 constexpr Field kOrificeOutputs[] = {
-    {"code", "", "", "result code", Kind::Dint},
-    {"rho_w", "kg/m3", "", "density at the working state"},
-    {"mu", "uPa s", "", "dynamic viscosity"},
-    {"kappa", "1", "", "isentropic exponent"},
+    kCode, kRhoW, kMu, kKappa,
     {"Qc", "m3/h", "", "volume flow at standard conditions"},
     {"Qm", "kg/h", "", "mass flow"},
 };
 
 constexpr Field kFlowInputs[] = {
-    {"T", "K", "240 .. 360", "absolute temperature"},
-    {"p", "MPa", "1e-6 .. 10", "absolute pressure"},
-    {"rho", "kg/m3", "1e-6 .. 2", "density at standard conditions (20 degC, 0.101325 MPa)"},
-    {"xa", "1", ">= 0", "molar fraction of nitrogen"},
-    {"xy", "1", ">= 0, xa + xy <= 1", "molar fraction of carbon dioxide"},
-    {"K", "1", "1e-6 .. 10", "compressibility coefficient"},
-    {"dp", "MPa", ">= 0, dp / p <= 0.25", "differential pressure"},
+    temperature("240 .. 360"), pressure("1e-6 .. 10"), kRho, kXa, kXy, kK, kDp,
     {"D", "mm", "by device", "pipe inner diameter at 20 degC"},
     {"a0", "1e-6/K", "any", "pipe expansion: alpha = (a0 + a1 t + a2 t^2) 1e-6, t = (T - 273.15) / 1000", Kind::Real, "0"},
     {"a1", "1e-6/K", "any", "pipe expansion, linear term", Kind::Real, "0"},
@@ -100,13 +83,11 @@ constexpr Field kFlowInputs[] = {
     {"max-iter", "", "any", "most passes of the Reynolds iteration; 0 or below: until it converges", Kind::Dint, "0"},
 };
 constexpr Field kFlowOutputs[] = {
-    {"code", "", "", "result code", Kind::Dint},
+    kCode,
     {"Qc", "m3/h", "", "volume flow at standard conditions"},
     {"Qv", "m3/h", "", "volume flow at the working state"},
     {"Qm", "kg/h", "", "mass flow"},
-    {"rho_w", "kg/m3", "", "density at the working state"},
-    {"mu", "uPa s", "", "dynamic viscosity"},
-    {"kappa", "1", "", "isentropic exponent"},
+    kRhoW, kMu, kKappa,
     {"alphaD", "1e-6/K", "", "linear expansion coefficient of the pipe"},
     {"D_T", "mm", "", "pipe diameter at T"},
     {"alphad", "1e-6/K", "", "linear expansion coefficient of the device"},
