@@ -19,7 +19,8 @@
 // machine disturbs least).
 //
 // `bench_interp --count NAME RUNS` runs one benchmark's loop RUNS times
-// without Google Benchmark (NAME: vm_int_loop, step_int_loop, lua_int_loop, ...), so that
+// without Google Benchmark (NAME: vm_int_loop, step_int_loop, lua_int_loop, ...,
+// vm_pumps_cycle, step_pumps_cycle: RUNS cycles of the example), so that
 // instruction counts can be taken with callgrind:
 //   valgrind --tool=callgrind --toggle-collect=runOnce bench_interp --count vm_int_loop 3
 // and divided by RUNS x 1,000,000 iterations.
@@ -149,14 +150,19 @@ void BM_step_call_loop(benchmark::State &state) { runVm(state, callLoop(false));
 // hysteresis, a TON, timers, MUX and LIMIT calls, subroutines), without
 // linked points, 1,000 cycles per benchmark iteration.
 constexpr int kCycles = 1000;
-void runExample(benchmark::State &state, bool decoded) {
+constexpr int64_t kPumpsCommands = 71;  // per cycle
+std::vector<uint8_t> exampleImage() {
   std::vector<uint8_t> bytes;
   if (FILE *file = std::fopen(SICVM_EXAMPLE_IMAGE, "rb")) {
     for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
     std::fclose(file);
   }
+  return bytes;
+}
+void runExample(benchmark::State &state, bool decoded) {
+  std::vector<uint8_t> bytes = exampleImage();
   if (bytes.empty()) return state.SkipWithError("no example image " SICVM_EXAMPLE_IMAGE);
-  const Program program(bytes, 0, decoded);
+  const Program program(bytes, kPumpsCommands, decoded);
   VmSetLogLevel(0);
   int64_t commands = 0;
   for (auto _ : state)
@@ -312,7 +318,9 @@ int count(const std::string &name, int runs) {
   static const std::map<std::string, Program (*)()> vm = {
       {"vm_int_loop", [] { return intLoop(); }},     {"vm_float_loop", [] { return floatLoop(); }},
       {"vm_call_loop", [] { return callLoop(); }},   {"step_int_loop", [] { return intLoop(false); }},
-      {"step_float_loop", [] { return floatLoop(false); }}, {"step_call_loop", [] { return callLoop(false); }}};
+      {"step_float_loop", [] { return floatLoop(false); }}, {"step_call_loop", [] { return callLoop(false); }},
+      {"vm_pumps_cycle", [] { return Program(exampleImage(), kPumpsCommands, true); }},
+      {"step_pumps_cycle", [] { return Program(exampleImage(), kPumpsCommands, false); }}};
   static const std::map<std::string, const char *> lua = {
       {"lua_int_loop", kLuaIntLoop}, {"lua_float_loop", kLuaFloatLoop}, {"lua_call_loop", kLuaCallLoop}};
   VmSetLogLevel(0);
@@ -327,7 +335,7 @@ int count(const std::string &name, int runs) {
     std::fprintf(stderr, "no loop named %s\n", name.c_str());
     return 1;
   }
-  std::printf("%s: %d runs of %d iterations%s\n", name.c_str(), runs, kIterations, ok ? "" : " FAILED");
+  std::printf("%s: %d runs%s\n", name.c_str(), runs, ok ? "" : " FAILED");
   return ok ? 0 : 1;
 }
 

@@ -88,40 +88,69 @@ bool decodeOperand(const RunContext &ctx, const VmCommand &cmd, unsigned w, bool
   return true;
 }
 
-// set_ds from the global segment (x: the cell of its var 0, y: the offset),
-// a call inside the code (its target) and ret; false for the other forms.
-bool decodeSubroutine(const RunContext &ctx, const VmCommand &cmd, uint32_t code, FastEntry &e) {
+// set_ds (x: var 0 of its segment slot, as an operand, y: the offset), a
+// call inside the code (its target and return address) and ret; false for
+// the other forms.
+bool decodeSubroutine(const RunContext &ctx, const VmCommand &cmd, uint32_t i, uint32_t code, FastEntry &e,
+                      uint32_t &target) {
   if (code == op("set_ds")) {
-    const VmCell *var0 = cmd.src1.v.w[0] == 0 ? ctx.varCell(0, 0) : nullptr;
+    const uint32_t s = cmd.src1.v.w[0];
+    e.y = cmd.src2.v.w[0];
+    if (s == 1) {
+      e.x = 0;
+      e.local = kLocalX;
+      return true;
+    }
+    const VmCell *var0 = s == 0 ? ctx.varCell(0, 0) : nullptr;
     if (var0 == nullptr) return false;
     e.x = ctx.image.offsetOf(var0);
-    e.y = cmd.src2.v.w[0];
     return true;
   }
   if (code == op("call")) {
     const uint32_t callClass = call_fields::callClass(cmd);
-    e.target = call_fields::target(cmd);
-    return (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) && e.target < ctx.commandCount;
+    target = call_fields::target(cmd);
+    e.y = i + 1;
+    return (callClass == VM_CALL_CODE || callClass == VM_CALL_CODE_ALT) && target < ctx.commandCount;
   }
   return true;  // ret
 }
 
-// The entry of command i, without its handler; false when the step loop
-// must run it.
-bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e) {
+// push_const (x: its SRC1, whatever its kind, as the step loop pushes the
+// record's value field), and push_vars and pop_vars of one var of the
+// global segment that resolves (x: its cell), pushing only a plain var
+// (classes 1 to 3); false for the other forms.
+bool decodeStack(const RunContext &ctx, const VmCommand &cmd, uint32_t code, FastEntry &e) {
+  if (code == op("push_const")) {
+    e.x = ctx.image.offsetOf(&cmd.src1);
+    return true;
+  }
+  if (cmd.src1Kind != VM_KIND_VAR || cmd.src1.v.w[0] != 0 || cmd.src2.v.w[0] != 1) return false;
+  const VmVarRecord *record = ctx.varRecord(0, cmd.src1.v.w[1]);
+  const VmCell *cell = record ? ctx.cellAt(record->cell) : nullptr;
+  if (cell == nullptr) return false;
+  const unsigned typeClass = record->classByte & VM_CLASS_MASK;
+  if (code == op("push_vars") && (typeClass < 1 || typeClass > 3)) return false;
+  e.x = ctx.image.offsetOf(cell);
+  return true;
+}
+
+// The entry of command i, without its handler and jump, and its jump
+// target (kFinished for none); false when the step loop must run it.
+bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e, uint32_t &target) {
   const VmCommand &cmd = ctx.code[i];
   if (static_cast<int32_t>(cmd.code) < 0) return false;
   const uint32_t code = cmd.code & 0xFFFFu;
   if (code >= VM_COMMAND_CODES || !kUses[code].handled) return false;
-  if (code == op("set_ds") || code == op("call") || code == op("ret")) return decodeSubroutine(ctx, cmd, code, e);
+  if (code == op("set_ds") || code == op("call") || code == op("ret")) return decodeSubroutine(ctx, cmd, i, code, e, target);
+  if (code == op("push_const") || code == op("push_vars") || code == op("pop_vars")) return decodeStack(ctx, cmd, code, e);
   const fast::Use use = kUses[code];
   if (use.x && !decodeOperand(ctx, cmd, 0, false, e.x, e.local)) return false;
   if (use.y && !decodeOperand(ctx, cmd, 1, false, e.y, e.local)) return false;
   if (use.d && !decodeOperand(ctx, cmd, 2, true, e.d, e.local)) return false;
   if (use.target != 0) {
-    e.target = use.target == 1 ? cmd.src1.v.w[0] : cmd.src2.v.w[0];
+    target = use.target == 1 ? cmd.src1.v.w[0] : cmd.src2.v.w[0];
     // A jump out of the code runs in the step loop, which stops at the next step.
-    if (e.target >= ctx.commandCount) return false;
+    if (target >= ctx.commandCount) return false;
   }
   return true;
 }
@@ -157,23 +186,27 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
   const uint32_t global = ctx.segment[0].location;
   overlaps.keep(global, 4 + uint64_t(image.varCount(global)) * VM_VAR_RECORD_SIZE);
   // Every data segment's var records and the cells they locate.
+  std::vector<uint32_t> first;
   for (uint32_t k = 0; k < ctx.segmentCount; ++k) {
-    const uint32_t location = image.segmentLocation(k);
-    form->segmentLocation.push_back(location);
-    form->segmentSlot.push_back(ctx.slotFor(location));
-    form->segmentFirst.push_back(uint32_t(form->cells.size()));
-    uint32_t vars = 0;
-    if (location != 0) {
-      overlaps.keep(location, 4 + uint64_t(image.varCount(location)) * VM_VAR_RECORD_SIZE);
-      for (const VmVarRecord *record; (record = image.varRecord(location, vars)) != nullptr; ++vars) {
+    SegmentForm segment;
+    segment.number = k;
+    segment.location = image.segmentLocation(k);
+    segment.slot = ctx.slotFor(segment.location);
+    first.push_back(uint32_t(form->cells.size()));
+    if (segment.location != 0) {
+      overlaps.keep(segment.location, 4 + uint64_t(image.varCount(segment.location)) * VM_VAR_RECORD_SIZE);
+      for (const VmVarRecord *record; (record = image.varRecord(segment.location, segment.vars)) != nullptr;
+           ++segment.vars) {
         if (image.varCell(record) == nullptr) break;
         const uint32_t cell = record->cell;  // records may lie unaligned: copy, never bind
         form->cells.push_back(cell);
         overlaps.written(cell, VM_CELL_SIZE);
       }
     }
-    form->segmentVars.push_back(vars);
+    form->segments.push_back(segment);
   }
+  // `cells` is complete: now its addresses hold.
+  for (uint32_t k = 0; k < ctx.segmentCount; ++k) form->segments[k].cells = form->cells.data() + first[k];
   if (overlaps.any()) return nullptr;
 
   const FastHandlers &handlers = *runDecoded(nullptr, nullptr);
@@ -181,11 +214,13 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
   std::vector<bool> fast(ctx.commandCount, false);
   for (uint32_t i = 0; i < ctx.commandCount; ++i) {
     FastEntry &e = form->entries[i];
-    if (!decodeEntry(ctx, i, e)) {
+    uint32_t target = kFinished;
+    if (!decodeEntry(ctx, i, e, target)) {
       e = FastEntry{};
       e.handler = handlers.slow;
       continue;
     }
+    if (target != kFinished) e.jump = form->entries.data() + target;
     fast[i] = true;
     const uint32_t code = ctx.code[i].code & 0xFFFFu;
     e.handler = (e.local != 0 ? handlers.mixed : handlers.direct)[code];
@@ -200,8 +235,19 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
         j > op("jmp_ge"))
       continue;
     FastEntry &e = form->entries[i];
-    e.target = form->entries[i + 1].target;
+    e.jump = form->entries[i + 1].jump;
     e.handler = handlers.fused[(c - op("cmd_bool")) * 12 + (j - op("jmp_eq")) * 2 + (e.local != 0)];
+  }
+  // A set_ds followed by a call inside the code: the set_ds's entry does
+  // both; the call keeps its own entry.
+  for (uint32_t i = 0; i + 1 < ctx.commandCount; ++i) {
+    if (!fast[i] || !fast[i + 1] || (ctx.code[i].code & 0xFFFFu) != op("set_ds") ||
+        (ctx.code[i + 1].code & 0xFFFFu) != op("call"))
+      continue;
+    FastEntry &e = form->entries[i];
+    e.jump = form->entries[i + 1].jump;
+    e.d = form->entries[i + 1].y;
+    e.handler = handlers.setDsCall[e.local != 0];
   }
   return form;
 }

@@ -6,11 +6,14 @@
 // operands already resolved: a global var or a constant as the offset of its
 // value cell from the image start, a local var as its number (checked against
 // the local segment in force when the command runs), a jump target checked
-// against the code. Commands the decoded loop does not run (library calls,
-// point, array, timer and stack commands, set_ds, ret, the math functions,
-// unknown codes, end markers, odd operands) get the handler that hands the
-// command to the step loop of run.cpp, so there is only one implementation
-// of everything unusual.
+// against the code, as the address of the entry it goes to. Two pairs of
+// commands share the first one's entry (the second keeps its own, for a jump
+// that lands on it): a compare and the conditional jump after it, and a
+// set_ds and the call after it. Commands the decoded loop does not run
+// (library calls, point, array and timer commands, most stack commands, the math
+// functions, unknown codes, end markers, odd operands) get the handler that
+// hands the command to the step loop of run.cpp, so there is only one
+// implementation of everything unusual.
 //
 // The form lives on the library's heap, never in the image. It is built by
 // VmInitMachine and again by VmVerifyCode, kept in a process-wide registry
@@ -37,16 +40,29 @@ namespace sicvm::interp {
 
 // One command of the decoded form (32 bytes).
 struct FastEntry {
-  const void *handler = nullptr;  // a label of the decoded loop
-  uint32_t x = 0, y = 0, d = 0;   // SRC1, SRC2, DST: cell offset, or local var number
-  uint32_t target = 0;            // jump target, below commandCount
-  uint8_t local = 0;              // bit 0 x, bit 1 y, bit 2 d: a local var number
-  uint8_t spare[7] = {};
+  const void *handler = nullptr;     // a label of the decoded loop
+  const FastEntry *jump = nullptr;   // the entry a jump or call goes to
+  uint32_t x = 0, y = 0, d = 0;      // SRC1, SRC2, DST: cell offset, or local var number
+                                     // (a call: y is its return address; a set_ds
+                                     // with the call after it: d is the call's)
+  uint8_t local = 0;                 // bit 0 x, bit 1 y, bit 2 d: a local var number
+  uint8_t spare[3] = {};
 };
 static_assert(sizeof(FastEntry) == 32);
 
 // Bits of FastEntry::local.
 inline constexpr uint8_t kLocalX = 1, kLocalY = 2, kLocalD = 4;
+
+// A data segment as the decoded loop sees it (32 bytes, so that a segment
+// number indexes the table with a shift).
+struct alignas(32) SegmentForm {
+  const uint32_t *cells = nullptr;  // cell offsets of its vars (in DecodedCode::cells)
+  uint32_t vars = 0;                // vars, from var 0, that have a usable cell
+  uint32_t number = 0;              // its number in the table
+  uint32_t location = 0;            // of its var count word; 0 when unusable
+  SegmentSlot slot;                 // the local slot the step loop would use for it
+};
+static_assert(sizeof(SegmentForm) == 32);
 
 struct DecodedCode {
   // What the form was built for; a run uses it only when all still hold.
@@ -59,12 +75,10 @@ struct DecodedCode {
 
   // commandCount + 1 entries; the last hands pc == commandCount to the step loop.
   std::vector<FastEntry> entries;
-  // Per data segment: its location (0 when unusable) and its run of cell
-  // offsets in `cells` (as many vars, from var 0, as have a usable cell).
-  std::vector<uint32_t> segmentLocation;
-  std::vector<SegmentSlot> segmentSlot;  // the local slot for each
-  std::vector<uint32_t> segmentFirst;
-  std::vector<uint32_t> segmentVars;
+  // One per entry of the Data Segment Table.
+  std::vector<SegmentForm> segments;
+  // No local segment (localSegmentNo 0, no vars).
+  static constexpr SegmentForm none{};
   std::vector<uint32_t> cells;
 };
 
@@ -73,6 +87,7 @@ struct FastHandlers {
   const void *const *direct;  // all operands are offsets
   const void *const *mixed;   // some operand is a local var number
   const void *const *fused;   // [compare - 171][jump - 191][mixed]: a compare and the jump after it
+  const void *const *setDsCall;  // [mixed]: a set_ds and the call after it
   const void *slow;           // hands the command to the step loop
 };
 

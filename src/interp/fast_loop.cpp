@@ -1,13 +1,15 @@
 // The decoded loop: runs the entries of a decoded form (decoded.h) with the
 // program counter, a countdown of the commands left before the command
-// limit, the image base, the local segment and the comparison flags in
-// registers. Each handler dispatches the next entry itself (computed goto
+// limit, the image base, the local segment, the top of the call stack and
+// the comparison flags in locals that the compiler keeps in registers where
+// it can. Each handler dispatches the next entry itself (computed goto
 // on the entry's handler address), and there are no checks between
 // commands: the handlers cannot record an error or change the run status,
 // since everything that could is handed to the step loop, which also makes
 // all the checks of a step. The loop therefore stops, writing pc,
-// commandsRun and compareFlags back, at the first command that the step
-// loop must run and when the countdown reaches 0.
+// commandsRun, compareFlags, the call depth and the local segment back, at
+// the first command that the step loop must run and when the countdown
+// reaches 0.
 #include "interp/fast_ops.h"
 
 namespace sicvm::interp {
@@ -35,7 +37,8 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
   };
 #define VM_FUSED_LABELS(c, j) &&L_fused_##c##_##j##_0, &&L_fused_##c##_##j##_1,
   static const void *const kFused[5 * 6 * 2] = {VM_FUSED_PAIRS(VM_FUSED_LABELS)};
-  static const FastHandlers kHandlers{kDirect, kMixed, kFused, &&L_slow};
+  static const void *const kSetDsCall[2] = {&&L_set_ds_call_0, &&L_set_ds_call_1};
+  static const FastHandlers kHandlers{kDirect, kMixed, kFused, kSetDsCall, &&L_slow};
   if (ctx == nullptr) return &kHandlers;
 
   // Entry checks: the step loop deals with a recorded fatal error, a pc
@@ -48,16 +51,28 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
   int64_t left = budget;
 
   VmMachine *const machine = ctx->machine;
-  fast::Regs r{ctx->base, nullptr, 0, machine->compareFlags, 0, decoded};
-  const uint32_t localLocation = ctx->segment[1].location;
-  const uint32_t localNo = machine->localSegmentNo;
-  if (localLocation != 0 && localNo < decoded->segmentLocation.size() &&
-      decoded->segmentLocation[localNo] == localLocation) {
-    r.localCells = decoded->cells.data() + decoded->segmentFirst[localNo];
-    r.localVars = decoded->segmentVars[localNo];
-  }
+  if (machine->callDepth > ctx->callStackSize) return &kHandlers;  // forged: the step loop's error
+  fast::Regs r{};
+  r.base = ctx->base;
+  r.flags = machine->compareFlags;
+  r.stack = ctx->callStack;
+  r.top = r.stack + machine->callDepth;
+  r.end = r.stack + ctx->callStackSize;
+  r.segments = decoded->segments.data();
+  r.segmentCount = uint32_t(decoded->segments.size());
+  r.commandCount = decoded->commandCount;
+  // The local segment in force: the table's form of it, or one without
+  // vars that keeps its number for set_ds to save.
+  const uint32_t localNo = machine->localSegmentNo, localLocation = ctx->segment[1].location;
+  SegmentForm entryLocal;
+  entryLocal.number = localNo;
+  const SegmentForm *entry = &entryLocal;
+  if (localLocation != 0 && localNo < r.segmentCount && r.segments[localNo].location == localLocation)
+    entry = &r.segments[localNo];
+  r.local = entry;
 
   const FastEntry *const entries = decoded->entries.data();
+  r.entries = entries;
   const FastEntry *e = entries + pc;
 
 // After a handler: on to the next entry or the jump target, unless the
@@ -66,7 +81,7 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
   do {                                                           \
     const fast::Go g = (go);                                     \
     if (__builtin_expect(g == fast::Go::kSlow, 0)) goto L_slow;  \
-    e = g == fast::Go::kJump ? entries + r.target : e + 1;       \
+    e = g == fast::Go::kJump ? r.target : e + 1;                \
     if (__builtin_expect(--left == 0, 0)) goto L_done;           \
     goto *e->handler;                                            \
   } while (0)
@@ -88,18 +103,34 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
     if (fast::exec<c, (mixed != 0)>(r, e, *ctx) == fast::Go::kSlow) goto L_slow;              \
     if (__builtin_expect(left < 2, 0)) VM_FAST_NEXT(fast::Go::kNext);                  \
     left -= 2;                                                                         \
-    e = control::condition<j>(r.flags) ? entries + e->target : e + 2;                  \
+    e = control::condition<j>(r.flags) ? e->jump : e + 2;                             \
     if (__builtin_expect(left == 0, 0)) goto L_done;                                   \
     goto *e->handler;                                                                  \
   }
 #define VM_FUSED_CASE(c, j) VM_FUSED_CASE_OF(c, j, 0) VM_FUSED_CASE_OF(c, j, 1)
   VM_FUSED_PAIRS(VM_FUSED_CASE)
 
+  // A set_ds and the call after it (how a program calls a subroutine): the
+  // call's return address (e->d) goes into the frame the set_ds opened.
+#define VM_SET_DS_CALL_CASE(mixed)                                                      \
+  L_set_ds_call_##mixed : {                                                             \
+    if (fast::exec<op("set_ds"), (mixed != 0)>(r, e, *ctx) == fast::Go::kSlow) goto L_slow; \
+    if (__builtin_expect(left < 2, 0)) VM_FAST_NEXT(fast::Go::kNext);                   \
+    left -= 2;                                                                          \
+    r.top[-1].returnAddress = e->d;                                                     \
+    e = e->jump;                                                                        \
+    if (__builtin_expect(left == 0, 0)) goto L_done;                                    \
+    goto *e->handler;                                                                   \
+  }
+  VM_SET_DS_CALL_CASE(0)
+  VM_SET_DS_CALL_CASE(1)
+
 L_slow:
 L_done:
   ctx->pc = static_cast<uint32_t>(e - entries);
   ctx->commandsRun = static_cast<int32_t>(static_cast<uint32_t>(commandsRun) + uint32_t(budget - left));
   machine->compareFlags = r.flags;
+  r.sync(*ctx, entry);
   return &kHandlers;
 }
 

@@ -146,6 +146,59 @@ TEST(DecodedForm, ASetUpFromInsideTheRunWaitsForItsEnd) {
   EXPECT_EQ(images[0], images[1]);
 }
 
+// Subroutine calls stopped by the command limit at every command, between
+// a set_ds and its call too: the decoded loop leaves pc, the count, the call
+// frames and the local segment exactly as the step loop does. The program
+// selects segments through the global and the local slot, selects segment
+// 0 itself and returns to a frame without a local segment.
+TEST(DecodedForm, SubroutinesStopLikeTheStepLoopAtEveryCommandLimit) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
+  ImageBuilder b;
+  const uint32_t s0 = b.segment();              // var 0: 0, var 2: a counter
+  b.var(s0, Var(Value::dint(0)));
+  const uint32_t s1 = b.segment(1, 0);          // var 0: 1, var 2: a step
+  b.var(s1, Var(Value::dint(3)));
+  const uint32_t s2 = b.segment(2, 0);
+  b.var(s2, Var(Value::dint(5)));
+  b.callStack(4);
+  b.command(op("set_ds"), num(0), num(1));                                              // 0
+  b.command(op("call"), Operand::words(VM_KIND_CONST, 4, VM_CALL_CODE | 1), num(0));   // 1
+  b.command(op("add_dint"), g(2), c(Value::dint(100)), g(2));                          // 2
+  b.command(op("ret"));                                                                // 3
+  b.command(op("add_dint"), g(2), l(2), g(2));                                         // 4: in segment 1
+  b.command(op("set_ds"), num(1), num(1));                                             // 5: segment 1 + 1
+  b.command(op("call"), Operand::words(VM_KIND_CONST, 9, VM_CALL_CODE | 1), num(0));   // 6
+  b.command(op("sub_dint"), g(2), l(2), g(2));                                         // 7
+  b.command(op("ret"));                                                                // 8
+  b.command(op("add_dint"), g(2), l(2), g(2));                                         // 9: in segment 2
+  b.command(op("set_ds"), num(0), num(0));                                             // 10: segment 0
+  b.command(op("call"), Operand::words(VM_KIND_CONST, 13, VM_CALL_CODE | 1), num(0));  // 11
+  b.command(op("ret"));                                                                // 12
+  b.command(op("mul_dint"), l(2), c(Value::dint(2)), l(2));                            // 13: in segment 0
+  b.command(op("ret"));                                                                // 14
+  const std::vector<uint8_t> bytes = b.build();
+  for (int32_t limit = 0; limit <= 15; ++limit) {
+    std::vector<uint8_t> images[2];
+    int32_t results[2], counters[2];
+    for (int k = 0; k < 2; ++k) {
+      test::TestMachine m(bytes);
+      ASSERT_TRUE(m.ok());
+      if (k == 1) VmReleaseMachine(m.get());
+      m->commandLimit = limit;
+      results[k] = runCycle(m.get());
+      counters[k] = m.globalCell(2).v.i32;
+      images[k] = m.image().bytes;
+      VmReleaseMachine(m.get());
+    }
+    EXPECT_EQ(results[0], results[1]) << "limit " << limit;
+    EXPECT_EQ(images[0], images[1]) << "limit " << limit;
+    // ((3 + 5) * 2 - 3) + 100, in 15 commands
+    if (limit >= 14) {
+      EXPECT_EQ(counters[0], 113) << "limit " << limit;
+    }
+  }
+}
+
 // Machines over different images on different threads at once.
 TEST(DecodedForm, MachinesRunOnSeveralThreadsAtOnce) {
   if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
