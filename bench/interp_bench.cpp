@@ -16,7 +16,7 @@
 // table look-ups of Lua globals; the limit is a parameter, a register). At the end the program prints, for each
 // algorithm, the VM's time per loop iteration divided by Lua's and by plain
 // C++'s (the fastest of the repetitions' CPU times, which other load on the
-// machine disturbs least).
+// machine disturbs least), and the commands per second at that time.
 //
 // `bench_interp --count NAME RUNS` runs one benchmark's loop RUNS times
 // without Google Benchmark (NAME: vm_int_loop, step_int_loop, lua_int_loop, ...,
@@ -45,6 +45,14 @@ namespace {
 constexpr int32_t kIterations = 1000000;
 
 
+// A loop's commands: `setup` before it, `perIteration` in each iteration.
+struct Shape {
+  int32_t setup, perIteration;
+  // One run: the set-up, the iterations and the final ret.
+  constexpr int64_t commands() const { return setup + int64_t(kIterations) * perIteration + 1; }
+};
+constexpr Shape kIntLoop{1, 3}, kFloatLoop{3, 5}, kCallLoop{1, 6};
+
 // A prepared machine over its own image.
 struct Program {
   std::vector<uint8_t> image;
@@ -55,14 +63,16 @@ struct Program {
   // Every run starts with `setup` commands and ends with one ret.
   // `decoded` false: the machine runs in the step loop alone (its decoded
   // form released), as every machine did before there was one.
-  Program(const ImageBuilder &builder, int32_t setup, int32_t perIteration, bool decoded = true)
-      : Program(builder.build(), setup + int64_t(kIterations) * perIteration + 1, decoded) {}
+  Program(const ImageBuilder &builder, const Shape &shape, bool decoded = true);
   Program(std::vector<uint8_t> bytes, int64_t commands, bool decoded) : image(std::move(bytes)), commandsPerRun(commands) {
     if (VmInitMachine(image.data(), static_cast<uint32_t>(image.size()), &machine) != 0 || VmVerifyCode(machine) != 0)
       std::fprintf(stderr, "set-up refused the benchmark image\n");
     if (!decoded) VmReleaseMachine(machine);
   }
 };
+
+Program::Program(const ImageBuilder &builder, const Shape &shape, bool decoded)
+    : Program(builder.build(), shape.commands(), decoded) {}
 
 ImageBuilder base(uint32_t &s0) {
   ImageBuilder b;
@@ -82,7 +92,7 @@ Program intLoop(bool decoded = true) {
   b.command(173, g(counter), g(limit));
   b.command(193, num(1));
   b.command(220);
-  return Program(b, 1, 3, decoded);
+  return Program(b, kIntLoop, decoded);
 }
 
 // x = x * 1.0000001; sum = sum + x; i = i + 1; loop while i < limit.
@@ -102,7 +112,7 @@ Program floatLoop(bool decoded = true) {
   b.command(173, g(i), g(limit));
   b.command(193, num(3));
   b.command(220);
-  return Program(b, 3, 5, decoded);
+  return Program(b, kFloatLoop, decoded);
 }
 
 // 0: mov 0 -> g2; 1: set_ds 0, 1; 2: call 6; 3: cmd_dint; 4: jmp_lt 1; 5: ret;
@@ -122,7 +132,7 @@ Program callLoop(bool decoded = true) {
   b.command(220);
   b.command(32, g(counter), l(step), g(counter));
   b.command(220);
-  return Program(b, 1, 6, decoded);
+  return Program(b, kCallLoop, decoded);
 }
 
 void runVm(benchmark::State &state, const Program &program) {
@@ -355,5 +365,11 @@ int main(int argc, char **argv) {
        {"BM_vm_int_loop", "BM_native_int_loop"},
        {"BM_vm_float_loop", "BM_native_float_loop"},
        {"BM_vm_call_loop", "BM_native_call_loop"}});
+  for (const std::string form : {"vm", "step"}) {
+    reporter.rate("BM_" + form + "_int_loop", double(kIntLoop.commands()), "commands");
+    reporter.rate("BM_" + form + "_float_loop", double(kFloatLoop.commands()), "commands");
+    reporter.rate("BM_" + form + "_call_loop", double(kCallLoop.commands()), "commands");
+    reporter.rate("BM_" + form + "_pumps_cycle", double(kCycles * kPumpsCommands), "commands");
+  }
   return sicvm::bench::runWithRatios(argc, argv, reporter);
 }

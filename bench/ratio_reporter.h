@@ -26,6 +26,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter(std::string title, std::vector<Ratio> ratios) : title_(std::move(title)), ratios_(std::move(ratios)) {}
 
+  // Also prints, after the ratios, `items` per iteration of benchmark `name`
+  // divided by its time (the same time as the ratios'), in millions of
+  // `unit` per second. Google Benchmark's own rate counters cannot show
+  // this: a "min" statistic takes the lowest rate, the slowest repetition.
+  void rate(std::string name, double items, const char *unit) { rates_.push_back({std::move(name), items, unit}); }
+
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
@@ -35,10 +41,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const bool min = run.run_type == Run::RT_Aggregate && run.aggregate_name == "min";
       if (min || (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !mins_[name])) {
         cpu_[name] = run.GetAdjustedCPUTime();
+        seconds_[name] = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
         medians_[name] = true;
         mins_[name] = mins_[name] || min;
       } else if (run.run_type == Run::RT_Iteration && !medians_[name]) {
         cpu_[name] = run.GetAdjustedCPUTime();
+        seconds_[name] = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       }
     }
   }
@@ -53,12 +61,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (r.unit) std::printf("   %10.2f %s", measured->second * r.scale, r.unit);
       std::printf("\n");
     }
+    for (const Rate &r : rates_) {
+      auto seconds = seconds_.find(r.name);
+      if (seconds == seconds_.end() || seconds->second <= 0) continue;
+      std::printf("  %-22s %10.1f million %s/s\n", r.name.c_str(), r.items / seconds->second / 1e6, r.unit);
+    }
   }
 
  private:
+  struct Rate {
+    std::string name;
+    double items;
+    const char *unit;
+  };
   std::string title_;
   std::vector<Ratio> ratios_;
-  std::map<std::string, double> cpu_;
+  std::vector<Rate> rates_;
+  std::map<std::string, double> cpu_, seconds_;
   std::map<std::string, bool> medians_;
   std::map<std::string, bool> mins_;
 };
