@@ -36,8 +36,8 @@ ImageBuilder threeVars() {
 // library reads locations, counts or commands from is refused, naming both.
 TEST(Containment, SetUpRefusesWritableBlocksOverStructure) {
   const Layout lay = threeVars().layout();
-  const uint32_t seg = lay.of(Block::Segments), arrays = lay.of(Block::Arrays), code = lay.of(Block::Code),
-                 state = lay.of(Block::State);
+  const uint32_t seg = lay.of(Block::Segments), table = lay.of(Block::SegmentTable),
+                 arrays = lay.of(Block::Arrays), code = lay.of(Block::Code), state = lay.of(Block::State);
   auto at = [](uint32_t v) { return std::to_string(v); };
   using H = VmHeader;
   const struct {
@@ -48,6 +48,10 @@ TEST(Containment, SetUpRefusesWritableBlocksOverStructure) {
       // The defect's layout: var records under the cells, so a cell write moves a cell.
       {&H::segmentVarsOffset, seg + 8,
        "Data Segment vars (" + at(seg + 8) + ":36) overlaps Data Segments (" + at(seg) + ":52)"},
+      {&H::segmentVarsOffset, table,
+       "Data Segment vars (" + at(table) + ":36) overlaps Data Segment Table (" + at(table) + ":4)"},
+      {&H::segmentVarsOffset, code + 40,
+       "Data Segment vars (" + at(code + 40) + ":36) overlaps Code Segment (" + at(code) + ":220)"},
       {&H::arrayVarsOffset, arrays + 4,
        "Array vars (" + at(arrays + 4) + ":48) overlaps Arrays Block (" + at(arrays) + ":44)"},
       {&H::paramStackOffset, seg + 28,
