@@ -227,27 +227,23 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
   }
   form->entries[ctx.commandCount].handler = handlers.slow;
 
-  // A compare followed by a conditional jump: the compare's entry does
-  // both; the jump keeps its own entry for jumps that land on it.
+  // Pairs that the first command's entry runs both of (the second keeps
+  // its own entry, for jumps that land on it): a compare and the
+  // conditional jump after it, and a set_ds and the call after it.
   for (uint32_t i = 0; i + 1 < ctx.commandCount; ++i) {
+    if (!fast[i] || !fast[i + 1]) continue;
     const uint32_t c = ctx.code[i].code & 0xFFFFu, j = ctx.code[i + 1].code & 0xFFFFu;
-    if (!fast[i] || !fast[i + 1] || c < op("cmd_bool") || c > op("cmd_lreal") || j < op("jmp_eq") ||
-        j > op("jmp_ge"))
-      continue;
     FastEntry &e = form->entries[i];
-    e.jump = form->entries[i + 1].jump;
-    e.handler = handlers.fused[(c - op("cmd_bool")) * 12 + (j - op("jmp_eq")) * 2 + (e.local != 0)];
-  }
-  // A set_ds followed by a call inside the code: the set_ds's entry does
-  // both; the call keeps its own entry.
-  for (uint32_t i = 0; i + 1 < ctx.commandCount; ++i) {
-    if (!fast[i] || !fast[i + 1] || (ctx.code[i].code & 0xFFFFu) != op("set_ds") ||
-        (ctx.code[i + 1].code & 0xFFFFu) != op("call"))
+    const FastEntry &second = form->entries[i + 1];
+    if (c >= op("cmd_bool") && c <= op("cmd_lreal") && j >= op("jmp_eq") && j <= op("jmp_ge")) {
+      e.handler = handlers.fused[(c - op("cmd_bool")) * 12 + (j - op("jmp_eq")) * 2 + (e.local != 0)];
+    } else if (c == op("set_ds") && j == op("call")) {
+      e.d = second.y;
+      e.handler = handlers.setDsCall[e.local != 0];
+    } else {
       continue;
-    FastEntry &e = form->entries[i];
-    e.jump = form->entries[i + 1].jump;
-    e.d = form->entries[i + 1].y;
-    e.handler = handlers.setDsCall[e.local != 0];
+    }
+    e.jump = second.jump;
   }
   return form;
 }

@@ -95,33 +95,29 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
 #include "interp/commands.def"
 #undef VM_COMMAND
 
-  // A compare and the conditional jump after it: both counted, the flags
-  // written as the compare writes them. With only one command left before
-  // the limit, the compare runs alone and the jump waits for the next step.
-#define VM_FUSED_CASE_OF(c, j, mixed)                                                  \
-  L_fused_##c##_##j##_##mixed : {                                                      \
-    if (fast::exec<c, (mixed != 0)>(r, e, *ctx) == fast::Go::kSlow) goto L_slow;              \
-    if (__builtin_expect(left < 2, 0)) VM_FAST_NEXT(fast::Go::kNext);                  \
-    left -= 2;                                                                         \
-    e = control::condition<j>(r.flags) ? e->jump : e + 2;                             \
-    if (__builtin_expect(left == 0, 0)) goto L_done;                                   \
-    goto *e->handler;                                                                  \
+  // A pair of commands run from the first one's entry: `first` by its
+  // handler, then `second`, which counts both and moves e on. With only one
+  // command left before the limit, the first runs alone and the second
+  // waits for the next step.
+#define VM_PAIR_CASE(label, first, mixed, second)                                         \
+  label : {                                                                               \
+    if (fast::exec<first, (mixed != 0)>(r, e, *ctx) == fast::Go::kSlow) goto L_slow;      \
+    if (__builtin_expect(left < 2, 0)) VM_FAST_NEXT(fast::Go::kNext);                     \
+    left -= 2;                                                                            \
+    second;                                                                               \
+    if (__builtin_expect(left == 0, 0)) goto L_done;                                      \
+    goto *e->handler;                                                                     \
   }
+  // A compare and the conditional jump after it (the flags written as the
+  // compare writes them).
+#define VM_FUSED_CASE_OF(c, j, mixed) \
+  VM_PAIR_CASE(L_fused_##c##_##j##_##mixed, c, mixed, e = control::condition<j>(r.flags) ? e->jump : e + 2)
 #define VM_FUSED_CASE(c, j) VM_FUSED_CASE_OF(c, j, 0) VM_FUSED_CASE_OF(c, j, 1)
   VM_FUSED_PAIRS(VM_FUSED_CASE)
-
   // A set_ds and the call after it (how a program calls a subroutine): the
   // call's return address (e->d) goes into the frame the set_ds opened.
-#define VM_SET_DS_CALL_CASE(mixed)                                                      \
-  L_set_ds_call_##mixed : {                                                             \
-    if (fast::exec<op("set_ds"), (mixed != 0)>(r, e, *ctx) == fast::Go::kSlow) goto L_slow; \
-    if (__builtin_expect(left < 2, 0)) VM_FAST_NEXT(fast::Go::kNext);                   \
-    left -= 2;                                                                          \
-    r.top[-1].returnAddress = e->d;                                                     \
-    e = e->jump;                                                                        \
-    if (__builtin_expect(left == 0, 0)) goto L_done;                                    \
-    goto *e->handler;                                                                   \
-  }
+#define VM_SET_DS_CALL_CASE(mixed) \
+  VM_PAIR_CASE(L_set_ds_call_##mixed, op("set_ds"), mixed, (r.top[-1].returnAddress = e->d, e = e->jump))
   VM_SET_DS_CALL_CASE(0)
   VM_SET_DS_CALL_CASE(1)
 
