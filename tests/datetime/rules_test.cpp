@@ -1,6 +1,7 @@
-// The calendar rules one by one, on hand-picked instants: decade arithmetic,
-// month-end clamping, report-day boundaries, ISO weeks 1 and 53, the day
-// split before 1899-12-30, values that cannot be decoded, and the state of
+// The calendar rules one by one, on hand-picked instants (calendar_table_test
+// checks every day against an independent oracle): decade arithmetic,
+// month-end clamping, report-day boundaries, the day split before
+// 1899-12-30, values that cannot be decoded, and the state of
 // the process-wide time zone.
 #include <gtest/gtest.h>
 
@@ -39,12 +40,7 @@ TEST(DtRules, DecadeArithmeticKeepsThePlaceInTheTenDayPeriod) {
   const struct { double from; int32_t n; double to; } cases[] = {
       {at(2023, 1, 31, 7, 30), 1, at(2023, 2, 10, 7, 30)},    // the 31st + 1: the 10th of the next month
       {at(2023, 1, 31, 7, 30), -1, at(2023, 1, 20, 7, 30)},   // the 31st - 1: the 20th
-      {at(2023, 1, 5), 1, at(2023, 1, 15)},
-      {at(2023, 1, 11), -1, at(2023, 1, 1)},
-      {at(2023, 3, 21), -2, at(2023, 3, 1)},
       {at(2023, 1, 30), 3, at(2023, 2, 28)},                  // the last decade is clamped to the month
-      {at(2024, 1, 30), 3, at(2024, 2, 29)},
-      {at(2023, 1, 1), -1, at(2022, 12, 21)},
       {at(2023, 12, 25), 4, at(2024, 2, 5)},                  // across the new year
       {at(2023, 6, 15), 36, at(2024, 6, 15)},                 // 36 decades are a year
       {at(2023, 6, 15), -37, at(2022, 6, 5)},
@@ -57,12 +53,8 @@ TEST(DtRules, MonthsAndYearsClampToTheEndOfTheMonth) {
       {at(2023, 1, 31, 12), 1, at(2023, 2, 28, 12)},
       {at(2024, 1, 31, 12), 1, at(2024, 2, 29, 12)},
       {at(2023, 1, 31, 12), -13, at(2021, 12, 31, 12)},
-      {at(2023, 3, 31), -1, at(2023, 2, 28)},
-      {at(2023, 5, 31), 1, at(2023, 6, 30)},
       {at(2023, 2, 28), 1, at(2023, 3, 28)},  // a short month's last day stays that day
       {at(2024, 2, 29), 12, at(2025, 2, 28)},
-      {at(2023, 11, 15), 2, at(2024, 1, 15)},
-      {at(2023, 2, 15), -14, at(2021, 12, 15)},
   };
   for (const auto &c : cases) EXPECT_SAME_MS(DtIncMonth(c.from, c.months), c.to) << c.from << " + " << c.months;
   EXPECT_SAME_MS(DtIncYear(at(2024, 2, 29), 1), at(2025, 2, 28));
@@ -95,24 +87,6 @@ TEST(DtRules, ReportDaysStartStrictlyAfterAndStrictlyBefore) {
   EXPECT_SAME_MS(DtReportDayNext(at(2023, 5, 10, 1), 0, -30), at(2023, 5, 10, 23, 30));
   EXPECT_TRUE(std::isnan(DtReportDayNext(boundary, INT32_MAX, INT32_MAX)));
   EXPECT_EQ(DtReportDaysCount(boundary, boundary + 3, INT32_MIN, INT32_MIN), 0);
-}
-
-TEST(DtRules, IsoWeeksOneAndFiftyThree) {
-  const struct { double dt; int32_t week, weeks; } cases[] = {
-      {at(2018, 12, 31), 1, 52},      // a Monday: week 1 of 2019
-      {at(2016, 1, 1), 53, 52},       // a Friday: week 53 of 2015; 2016 has 52
-      {at(2020, 12, 31), 53, 53},     // 2020 starts on a Wednesday and is a leap year
-      {at(2015, 6, 1), 23, 53},       // 2015 starts on a Thursday
-      {at(2018, 6, 1), 22, 52},
-      {at(2021, 1, 3, 23, 59), 53, 52},  // a Sunday: still week 53 of 2020
-      {at(2021, 1, 4), 1, 52},
-      {at(2024, 12, 30), 1, 52},      // 2024 starts on a Monday, leap: no week 53
-      {at(2026, 12, 31), 53, 53},     // 2026 starts on a Thursday
-  };
-  for (const auto &c : cases) {
-    EXPECT_EQ(DtWeekOfYear(c.dt), c.week) << c.dt;
-    EXPECT_EQ(DtWeeksInYear(c.dt), c.weeks) << c.dt;
-  }
 }
 
 // The day split rounds the day toward zero and takes the magnitude of the

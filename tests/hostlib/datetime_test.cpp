@@ -172,8 +172,6 @@ TEST(HostDateTime, DurationsAndTheirSign) {
 // the first it cannot (saturated, without an error for a valid DT).
 TEST(HostDateTime, UnixTimeAndTheYear2038) {
   const struct { double dt; int32_t seconds, ms; } cases[] = {
-      {at(1970, 1, 1), 0, 0},
-      {at(1969, 12, 31, 23, 59, 59, 250), -1, 250},
       {at(2038, 1, 19, 3, 14, 7, 999), INT32_MAX, 999},
       {at(2038, 1, 19, 3, 14, 8), INT32_MAX, 0},
       {at(1901, 12, 13, 20, 45, 51), INT32_MIN, 0},

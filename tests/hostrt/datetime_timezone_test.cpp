@@ -72,18 +72,10 @@ TEST(TzRule, ValidatorNamesTheFirstBadWordAndConversionsRefuseBadZones) {
   EXPECT_EQ(flag, 0);
 }
 
+// Rules outside the calendar table's three zones (whose changes it checks
+// against an independent oracle): Julian days and daylight saving all year.
 TEST(TzConvert, UtcToLocalAroundChanges) {
   const struct { const char *rule; double utc, local; int32_t dst; } cases[] = {
-      {kCet, at(2024, 3, 31, 0, 59, 59, 999), at(2024, 3, 31, 1, 59, 59, 999), 0},
-      {kCet, at(2024, 3, 31, 1), at(2024, 3, 31, 3), 1},
-      {kCet, at(2024, 10, 27, 0, 59, 59, 999), at(2024, 10, 27, 2, 59, 59, 999), 1},
-      {kCet, at(2024, 10, 27, 1), at(2024, 10, 27, 2), 0},
-      {kUsEastern, at(2024, 3, 10, 7), at(2024, 3, 10, 3), 1},
-      {kUsEastern, at(2024, 11, 3, 6), at(2024, 11, 3, 1), 0},
-      // Southern hemisphere: daylight saving across the new year.
-      {kSydney, at(2024, 4, 6, 16), at(2024, 4, 7, 2), 0},
-      {kSydney, at(2024, 10, 5, 16), at(2024, 10, 6, 3), 1},
-      {kSydney, at(2024, 12, 31, 13), at(2025, 1, 1), 1},
       // J60 is March 1 in every year; zero-based 59 is February 29 in a leap year.
       {"AAA0BBB,J60/0,J300/0", at(2024, 2, 29, 23, 59), at(2024, 2, 29, 23, 59), 0},
       {"AAA0BBB,59/0,300/0", at(2024, 2, 29), at(2024, 2, 29, 1), 1},

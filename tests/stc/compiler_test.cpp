@@ -78,6 +78,8 @@ TEST(StDiagnostics, ShowTheLineWithACaretAndWarn) {
 }
 
 // Each construct runs one cycle; the vars hold what the statements computed.
+// IF, CASE with single and range labels, FOR with a constant step, ** and the selection functions are
+// checked against the oracle on random programs (oracle_test).
 TEST(StConstructs, RunAsWritten) {
   struct Case {
     const char *vars;
@@ -88,24 +90,18 @@ TEST(StConstructs, RunAsWritten) {
   const Case cases[] = {
       {"x : INT := 16#7FFF;", "x := x + 1;", "x", -32768},
       {"x : DINT := 2#1010;", "x := x * 1_000;", "x", 10000},
-      {"x : DINT; i : INT;", "FOR i := 1 TO 10 BY 3 DO x := x + i; END_FOR;", "x", 1 + 4 + 7 + 10},
-      {"x : DINT; i : DINT;", "FOR i := 10 TO 1 BY -2 DO x := x + i; END_FOR;", "x", 10 + 8 + 6 + 4 + 2},
       {"x : DINT; i : DINT; s : DINT := -1;", "FOR i := 3 TO 0 BY s DO x := x * 10 + i; END_FOR;", "x", 3210},
       {"x : DINT;", "WHILE x < 100 DO x := x * 2 + 1; END_WHILE;", "x", 127},
       {"x : DINT;", "REPEAT x := x + 5; IF x > 12 THEN EXIT; END_IF; UNTIL FALSE END_REPEAT;", "x", 15},
-      {"x : DINT := 7;", "CASE x OF 1, 2: x := 10; 5..9: x := 20; ELSE x := 30; END_CASE;", "x", 20},
-      {"x : DINT := 3;", "CASE x OF 1, 2: x := 10; 5..9: x := 20; ELSE x := 30; END_CASE;", "x", 30},
+      {"x : DINT := 2;", "CASE x OF 1, 2: x := 10; 5..9: x := 20; ELSE x := 30; END_CASE;", "x", 10},
       {"x : INT := 2;", "IF x = 1 THEN x := 10; ELSIF x = 2 THEN x := 20; ELSE x := 30; END_IF;", "x", 20},
       {"x : DINT;", "x := 1; RETURN; x := 2;", "x", 1},
       {"a : ARRAY [-2..2] OF DINT := [1, 2, 3, 4, 5]; x : DINT; i : INT := 2;", "x := a[-2] + a[i]; a[0] := x;", "x", 6},
       {"b : BOOL; x : INT := 5; y : INT := 5;", "b := x = y AND NOT (x > y) OR FALSE;", "b", 1},
       {"r : REAL; l : LREAL;", "r := 0.1; l := r;", "l", static_cast<double>(0.1f)},
-      {"r : LREAL;", "r := 2.0 ** 10;", "r", 1024},
       {"x : INT;", "x := REAL_TO_INT(2.5) + LREAL_TRUNC_INT(-2.7);", "x", 3 - 2},
       {"t : TIME; x : LREAL;", "t := T#1h2m + TIME#500ms * 2; x := TIME_TO_LREAL(t);", "x", 3720000 + 1000},
       {"d : DT := DT#2024-03-05-07:08:09; t : TIME; x : LREAL;", "t := (d + T#1d) - d; x := TIME_TO_LREAL(t);", "x", 86400000},
-      {"x : DINT;", "x := MAX(3, 7, 7, -1) + MIN(4, 2) * 100 + LIMIT(10, 25, 20) * 1000;", "x", 7 + 200 + 20000},
-      {"x : INT;", "x := MUX(2, 10, 20, 30) + SEL(TRUE, 1, 2);", "x", 32},
       {"x : DINT;", "x := INC_RANGE(4, 0, 5) * 10 + DEC_RANGE(4, 0, 5);", "x", 53},
       {"x : DINT := 1;", "x := SHL(x, 4) + ABS(-3);", "x", 19},
       {"x : DINT;", "x := GetCycleCount();", "x", 1},

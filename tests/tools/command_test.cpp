@@ -4,9 +4,6 @@
 
 #include "tools/tool_process.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -118,28 +115,9 @@ TEST(Command, RunWithPointsAndStore) {
 TEST(Command, RunEndsAfterTheCurrentCycleWhenInterrupted) {
   const std::string image = temp("interrupted.sic");
   ASSERT_EQ(sicvm("asm " + kExamples + "/counter.asm -o " + image).status, 0);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    execl(SICVM_TOOL, "sicvm", "run", image.c_str(), "--period", "20", "--nvram", "none", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string text;
-  char buffer[256];
-  ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
-    const bool first = text.find("cycle 2:") == std::string::npos;
-    text.append(buffer, static_cast<size_t>(n));
-    if (first && text.find("cycle 2:") != std::string::npos) kill(child, SIGINT);
-  }
-  close(out[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+  Background run({"run", image, "--period", "20", "--nvram", "none"}, temp("interrupted.out"));
+  ASSERT_TRUE(eventually([&] { return run.output().find("cycle 2:") != std::string::npos; })) << run.output();
+  EXPECT_EQ(run.stop(SIGINT), 0) << run.output();
+  const std::string text = run.output();
   EXPECT_NE(text.find(" cycles with an error; interrupted\n"), std::string::npos) << text;
 }

@@ -24,6 +24,7 @@
 #include "sicvm/datetime.h"
 #include "stc/compiler.h"
 #include "sicvm/gas.h"
+#include "support/dates.h"
 
 using namespace sicvm;
 
@@ -241,10 +242,7 @@ TEST(Examples, ShiftReportClosesItsDaysAt0600LocalAcrossSummerTime) {
   ASSERT_EQ(VmSetTimeZone(&berlin), 0);
   constexpr int64_t kMinute = 60000, kHour = 60 * kMinute, kDay = 24 * kHour;
   // Milliseconds since 1899-12-30 00:00 UTC of a UTC date at midnight.
-  auto utcDay = [](int y, int m, int d) {
-    DtCalendarRecord r{y, m, d, 0, 0, 0, 0, 0, 0, 0, 0};
-    return static_cast<int64_t>(std::llround(DtEncodeDateTime(&r, 0) * kDay));
-  };
+  auto utcDay = [](int y, int m, int d) { return static_cast<int64_t>(std::llround(test::at(y, m, d) * kDay)); };
   const int64_t summerFrom = utcDay(2023, 3, 26) + kHour, summerTo = utcDay(2023, 10, 29) + kHour;
   auto local = [&](int64_t utc) { return utc + (utc >= summerFrom && utc < summerTo ? 2 : 1) * kHour; };
   auto floorDiv = [](int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0 ? 1 : 0); };
@@ -352,18 +350,8 @@ TEST(Examples, GasMeterTotalisesTheStandardVolumeAndAlarmsOnBadResults) {
   Example meter("gas_meter", "asm");
   ASSERT_TRUE(meter.ok());
   const double rhoc = 0.6799, xa = 0.008858, xy = 0.000668, period = 1.0, cutoff = 0.05;
-  auto lreal = [](double v) {
-    VmCell c{};
-    c.type = VM_TYPE_LREAL;
-    c.v.f64 = v;
-    return c;
-  };
-  auto dint = [](int32_t v) {
-    VmCell c{};
-    c.type = VM_TYPE_DINT;
-    c.v.i32 = v;
-    return c;
-  };
+  auto lreal = [](double v) { return VmCell{VM_TYPE_LREAL, 0, {}, {.f64 = v}}; };
+  auto dint = [](int32_t v) { return VmCell{VM_TYPE_DINT, 0, {}, {.i32 = v}}; };
   double total = 0;
   int alarms = 0, stopped = 0;
   for (int n = 1; n <= 300; ++n) {
