@@ -71,19 +71,29 @@ SetUpResult Session::setUp(const SessionOptions &options, std::string &message) 
     machine_->storeHandle = store_;
   }
   VmSetExternalProc(nullptr);
+  return verifyAndLink(machine_, message);
+}
+
+SetUpResult verifyAndLink(VmMachine *machine, std::string &message) {
   // All three verifiers run, so that every fault is reported.
-  bool code = VmVerifyCode(machine_) == 0;
-  bool vars = VmVerifyVars(machine_) == 0;
-  bool arrays = VmVerifyArrays(machine_) == 0;
+  bool code = VmVerifyCode(machine) == 0;
+  bool vars = VmVerifyVars(machine) == 0;
+  bool arrays = VmVerifyArrays(machine) == 0;
   if (!code || !vars || !arrays) {
     message = std::string("verification failed:") + (code ? "" : " code") + (vars ? "" : " vars") +
               (arrays ? "" : " arrays");
     return SetUpResult::VERIFY_FAILED;
   }
-  VmInitHostTypes(machine_);
-  VmInitTimers(machine_);
-  VmInitVarLinks(machine_);
+  VmInitHostTypes(machine);
+  VmInitTimers(machine);
+  VmInitVarLinks(machine);
   return SetUpResult::OK;
+}
+
+void Session::adopt(std::vector<uint8_t> image, VmMachine *machine) {
+  VmReleaseMachine(machine_);
+  image_ = std::move(image);
+  machine_ = machine;
 }
 
 uint32_t Session::stateWord(uint32_t location) const {

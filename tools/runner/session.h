@@ -44,6 +44,10 @@ struct CycleResult {
   bool fatal() const { return runStatus == VM_STOPPED || error > 100; }
 };
 
+// The steps of set-up after the host fields, for any machine: the three
+// verifiers (all run), then VmInitHostTypes, VmInitTimers, VmInitVarLinks.
+SetUpResult verifyAndLink(VmMachine *machine, std::string &message);
+
 class Session {
  public:
   explicit Session(std::vector<uint8_t> image);
@@ -63,6 +67,10 @@ class Session {
   // early when it returns true.
   CycleResult runCycle(bool step = false, const std::function<void(uint32_t, const VmCommand &)> &onStep = {},
                        const std::function<bool()> &stop = {});
+
+  // Makes `image`, with `machine` set up over it, the running program (an
+  // online change, between cycles); the old machine is released.
+  void adopt(std::vector<uint8_t> image, VmMachine *machine);
 
   VmMachine *machine() const { return machine_; }
   const std::vector<uint8_t> &image() const { return image_; }

@@ -13,6 +13,7 @@
 #include "pacer.h"
 #include "stats_file.h"
 #include "run_config.h"
+#include "runner/online_change.h"
 #include "runner/session.h"
 #include "setup_log.h"
 #include "time_zone.h"
@@ -25,6 +26,10 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 extern "C" void onSignal(int) { g_stop = true; }
+
+std::atomic<bool> g_hangup{false};  // --reload: SIGHUP asks for an online change now
+
+extern "C" void onHangup(int) { g_hangup = true; }
 
 // Each command before it runs, with its labels and the names it refers to.
 void printStep(const ProgramNames &names, uint32_t pc, const VmCommand &command) {
@@ -49,6 +54,10 @@ int runCommand(const std::vector<std::string> &args) {
   if (!readFile(config.image, bytes, error)) return usageError(error, "run");
   ProgramNames names;
   if (config.step || config.watch) names = ProgramNames::load(config.image, config.symbols, bytes, "run");
+  symbols::SymbolTable runningNames;
+  std::string symbolPath = config.symbols.value_or(withExtension(config.image, ".sym"));
+  if (config.reload && !runner::readSymbolFile(symbolPath, bytes, runningNames, error))
+    return usageError("--reload needs the symbol file of the image: " + error, "run");
   runner::Session session(std::move(bytes));
   switch (session.setUp(config.host, error)) {
     case runner::SetUpResult::OK: break;
@@ -70,6 +79,12 @@ int runCommand(const std::vector<std::string> &args) {
   g_stop = false;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
+  std::unique_ptr<runner::OnlineChange> online;
+  if (config.reload) {
+    online = std::make_unique<runner::OnlineChange>(session, runner::OnlineChange::Files{config.image, symbolPath},
+                                                    config.host, std::move(runningNames), g_hangup);
+    std::signal(SIGHUP, onHangup);
+  }
   std::unique_ptr<Watch> watch;
   if (config.watch) watch = std::make_unique<Watch>(session, names);
   auto onStep = [&names](uint32_t pc, const VmCommand &command) { printStep(names, pc, command); };
@@ -79,6 +94,10 @@ int runCommand(const std::vector<std::string> &args) {
   while ((config.cycles < 0 || tally.cycles < config.cycles) && !g_stop) {
     pacer.waitForSlot(g_stop);
     if (g_stop) break;
+    if (online && online->switchIfReady(session) && (config.step || config.watch)) {
+      names = ProgramNames::of(online->names(), session.image());
+      if (watch) watch = std::make_unique<Watch>(session, names);
+    }
     pacer.begin();
     runner::CycleResult r =
         session.runCycle(config.step, config.step ? onStep : std::function<void(uint32_t, const VmCommand &)>{},
@@ -99,6 +118,7 @@ int runCommand(const std::vector<std::string> &args) {
   if (tally.cycles > 0) std::printf("cycle time: %s\n", timing.text().c_str());
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
+  if (online) std::signal(SIGHUP, SIG_DFL);
   return tally.fatal ? kExitRunError : kExitOk;
 }
 

@@ -55,8 +55,14 @@ ProgramNames ProgramNames::load(const std::string &imagePath, const std::optiona
                  path.c_str(), imagePath.c_str());
     return names;
   }
+  return of(std::move(table), bytes);
+}
+
+ProgramNames ProgramNames::of(symbols::SymbolTable table, const std::vector<uint8_t> &bytes) {
+  ProgramNames names;
   names.table_ = std::move(table);
   assembly::ImageView view;
+  std::string error;
   if (assembly::readImage(bytes, view, error) && !view.segments.empty()) {
     const auto &global = view.segments[0].vars;
     if (global.size() >= 2) {

@@ -24,6 +24,9 @@ class ProgramNames {
   static ProgramNames load(const std::string &imagePath, const std::optional<std::string> &explicitPath,
                            const std::vector<uint8_t> &bytes, const char *subcommand);
 
+  // The names of `table`, already checked against the image `bytes`.
+  static ProgramNames of(symbols::SymbolTable table, const std::vector<uint8_t> &bytes);
+
   const symbols::SymbolTable &table() const { return table_; }
 
   // "plant.level", or "" without a name.

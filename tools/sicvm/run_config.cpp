@@ -46,8 +46,14 @@ void printUsage() {
       "  --watch             show a live table of the linked vars with their points and\n"
       "                      of the vars and array cells that changed, redrawn each\n"
       "                      cycle on a terminal\n"
-      "  --symbols FILE      the names for --watch and --step (default: IMAGE with the\n"
-      "                      extension .sym, as 'sicvm asm' writes it)\n\n"
+      "  --symbols FILE      the names for --watch, --step and --reload (default: IMAGE\n"
+      "                      with the extension .sym, as 'sicvm asm' writes it)\n"
+      "  --reload            online change: when IMAGE (or its symbol file) is replaced,\n"
+      "                      or on SIGHUP, the new image is set up and verified beside\n"
+      "                      the running program and switched to between two cycles;\n"
+      "                      vars, arrays and function block cells whose name and type\n"
+      "                      are the same in both symbol files keep their values. A\n"
+      "                      replacement that fails is logged and the program goes on\n\n"
       "Exit status: 0 every cycle completed, %d usage or file error, %d set-up failed,\n"
       "%d verification failed, %d a cycle stopped with a fatal error (above 100).\n",
       runner::kDefaultCommandLimit, kExitUsage, kExitSetUp, kExitVerify, kExitRunError);
@@ -61,7 +67,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   if (!parseOptions(args,
                     {{"--cycles", true}, {"--period", true}, {"--points", true}, {"--shm", true}, {"--nvram", true},
                      {"--command-limit", true}, {"--log-level", true}, {"--tz", true}, {"--step", false},
-                     {"--watch", false}, {"--symbols", true}, {"--stats", true}},
+                     {"--watch", false}, {"--symbols", true}, {"--stats", true}, {"--reload", false}},
                     options, error))
     return usageError(error, "run");
   if (options.help) {
@@ -86,6 +92,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   config.periodMs = period;
   config.step = options.has("--step");
   config.watch = options.has("--watch");
+  config.reload = options.has("--reload");
   config.host.pointsFile = options.value("--points");
   if (auto shm = options.value("--shm")) config.host.shmName = shmObjectName(*shm);
   std::string nvram = options.value("--nvram").value_or(withExtension(config.image, ".nvram"));

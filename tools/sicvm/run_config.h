@@ -19,6 +19,7 @@ struct RunConfig {
   std::optional<std::string> timeZone;   // --tz, as given
   bool step = false;
   bool watch = false;
+  bool reload = false;            // --reload: online change when IMAGE is replaced or on SIGHUP
   runner::SessionOptions host;    // points, shared memory, store, command limit
 };
 
