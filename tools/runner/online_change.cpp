@@ -65,6 +65,7 @@ OnlineChange::OnlineChange(const Session &session, Files files, const SessionOpt
   pointValues_ = m.pointValues;
   storeHandle_ = m.storeHandle;
   hostRecord_ = m.hostRecord;
+  tried_ = identify(files_);  // the files as the session runs them
   std::string error;
   if (!readLayout(session.image(), names_, running_, error)) {
     fail("set-up", error);
@@ -115,13 +116,13 @@ OnlineChange::Outcome OnlineChange::prepare(bool young, std::unique_ptr<Prepared
     fail("read", error);
     return Outcome::FAILED;
   }
+  if (std::string problem = imageProblem(p->image); !problem.empty()) {
+    fail("image", problem);
+    return Outcome::FAILED;
+  }
   if (!readSymbolFile(files_.symbols, p->image, p->table, error)) {
     if (young && error.ends_with(kOtherImage)) return Outcome::WAIT;
     fail("symbols", error);
-    return Outcome::FAILED;
-  }
-  if (std::string problem = imageProblem(p->image); !problem.empty()) {
-    fail("set-up", problem);
     return Outcome::FAILED;
   }
   if (!readLayout(p->image, p->table, p->layout, error)) {
@@ -184,7 +185,7 @@ void OnlineChange::report(const Prepared &done) {
 }
 
 void OnlineChange::work() {
-  PairId tried = identify(files_), seen = tried;
+  PairId seen = tried_;
   Clock::time_point seenSince = Clock::now();
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stop_) {
@@ -206,14 +207,14 @@ void OnlineChange::work() {
       seenSince = Clock::now();
     }
     bool asked = hangup_.exchange(false);
-    if (!asked && (now == tried || !stable)) continue;
+    if (!asked && (now == tried_ || !stable)) continue;
     bool young = !asked && nanosSince(seenSince) < 1000000000;
     lock.unlock();
     std::unique_ptr<Prepared> p;
     Outcome outcome = prepare(young, p);
     lock.lock();
     if (outcome == Outcome::WAIT) continue;
-    tried = now;
+    tried_ = now;
     if (outcome == Outcome::READY && !stop_) {
       ready_ = std::move(p);
       pending_.store(true, std::memory_order_release);

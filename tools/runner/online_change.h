@@ -23,8 +23,9 @@
 // external procedure is none, so VmSetExternalProc is not called again.
 //
 // A pair that fails is logged in one line at level 4, "online change: FILE:
-// STEP: ERROR; the running program goes on", with STEP one of read, symbols,
-// set-up, verify; the running program is untouched, and the next change of
+// STEP: ERROR; the running program goes on", with STEP one of read (the
+// file), image (not an image at all), symbols, set-up (VmInitMachine) and
+// verify; the running program is untouched, and the next change of
 // either file (or a SIGHUP) is tried again. A prepared replacement waits for
 // switchIfReady, which the cycle loop calls between cycles: it copies the
 // planned cells and the machine's timer clock and cycle count, and makes the
@@ -114,6 +115,7 @@ class OnlineChange {
   std::optional<int32_t> commandLimit_;
   int32_t pointCount_;
   uint32_t pointConfig_, pointValues_, storeHandle_, hostRecord_;
+  PairId tried_;                   // the thread's: the files last tried (at start: the running ones)
   StateLayout running_;            // the thread's: the layout of the running image
   symbols::SymbolTable names_;     // the cycle loop's: the names of the running image
 
