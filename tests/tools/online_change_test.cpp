@@ -210,7 +210,8 @@ struct Files {
 TEST(OnlineChangeRun, ARebuiltProgramGoesOnAndBrokenOnesAreRefused) {
   Files f;
   ASSERT_EQ(tooltest::sicvm("build " + f.st1 + " -o " + f.image).status, 0);
-  Background run({"run", f.image, "--reload", "--watch", "--period", "20", "--cycles", "1500", "--nvram", "none"},
+  Background run({"run", f.image, "--reload", "--watch", "--log-level", "5", "--period", "20", "--cycles", "1500",
+                  "--nvram", "none"},
                  f.dir + "/run.out");
   auto logged = [&](const std::string &text) {
     return eventually([&] { return run.output().find(text) != std::string::npos; });
@@ -274,8 +275,8 @@ TEST(OnlineChangeRun, PointsWatchedFromOutsideGoOnAcrossTheChange) {
   Files f;
   std::string shm = "sicvm_online_" + std::to_string(getpid());
   ASSERT_EQ(tooltest::sicvm("build " + f.st1 + " -o " + f.image).status, 0);
-  Background run({"run", f.image, "--reload", "--points", f.points, "--shm", shm, "--period", "20", "--cycles",
-                  "1500", "--nvram", "none"},
+  Background run({"run", f.image, "--reload", "--log-level", "5", "--points", f.points, "--shm", shm, "--period",
+                  "20", "--cycles", "1500", "--nvram", "none"},
                  f.dir + "/run.out");
   auto value = [&]() -> int64_t {
     Result r = tooltest::sicvm("points list " + shm);
