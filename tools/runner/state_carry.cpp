@@ -44,11 +44,12 @@ bool readLayout(const std::vector<uint8_t> &image, const symbols::SymbolTable &t
     cell += uint64_t(cells) * VM_CELL_SIZE;
   }
   // One item per name: the first in image order stays.
+  using Item = StateLayout::Item;
   std::stable_sort(layout.items.begin(), layout.items.end(),
-                   [](const StateLayout::Item &a, const StateLayout::Item &b) { return a.name < b.name; });
-  layout.items.erase(std::unique(layout.items.begin(), layout.items.end(),
-                                 [](const StateLayout::Item &a, const StateLayout::Item &b) { return a.name == b.name; }),
-                     layout.items.end());
+                   [](const Item &a, const Item &b) { return a.name < b.name; });
+  auto end = std::unique(layout.items.begin(), layout.items.end(),
+                         [](const Item &a, const Item &b) { return a.name == b.name; });
+  layout.items.erase(end, layout.items.end());
   return true;
 }
 
