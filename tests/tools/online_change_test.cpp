@@ -299,3 +299,27 @@ TEST(OnlineChangeRun, PointsWatchedFromOutsideGoOnAcrossTheChange) {
   EXPECT_LT(later, 1000000);
   EXPECT_EQ((later - at) % 10, 0) << at << " " << later;
 }
+
+// SIGHUP tries the files as they are: the same program again keeps all it
+// has. Without a symbol file of the image, --reload is refused at start.
+TEST(OnlineChangeRun, HangupReloadsAtOnceAndAMissingSymbolFileIsRefused) {
+  Files f;
+  ASSERT_EQ(tooltest::sicvm("build " + f.st1 + " -o " + f.image).status, 0);
+  {
+    Background run({"run", f.image, "--reload", "--log-level", "5", "--period", "20", "--cycles", "1500", "--nvram",
+                    "none"},
+                   f.dir + "/run.out");
+    ASSERT_TRUE(eventually([&] { return run.output().find("cycle 3:") != std::string::npos; })) << run.output();
+    kill(run.pid(), SIGHUP);
+    ASSERT_TRUE(eventually([&] {
+      return run.output().find("[5] online change: 2 kept, 0 new, 0 dropped, 0 changed") != std::string::npos;
+    })) << run.output();
+    EXPECT_EQ(run.stop(SIGTERM), 0);
+  }
+  std::filesystem::remove(f.dir + "/counter.sym");
+  Result r = tooltest::sicvm("run " + f.image + " --reload --cycles 1 --nvram none");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("--reload needs the symbol file of the image: cannot read " + f.dir + "/counter.sym"),
+            std::string::npos)
+      << r.out;
+}
