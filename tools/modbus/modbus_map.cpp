@@ -203,11 +203,10 @@ bool ModbusMap::parse(const std::string &source, const std::string &text, const 
     } else {
       m.type = type->type;
       if (table && table->bits != (type->type == ValueType::BOOL))
-        fault(std::string("type ") + type->name.data() + " does not fit a " + table->name.data() +
+        fault("type " + std::string(type->name) + " does not fit a " + std::string(table->name) +
               (table->bits ? " (bits hold bool only)" : " (registers hold int16 to float64, not bool)"));
       else if (address + uint32_t(type->width) > kAddressSpace)
-        fault(std::string("a ") + type->name.data() + " at address " + std::to_string(address) +
-              " runs past address 65535");
+        fault(std::string(type->name) + " at address " + std::to_string(address) + " runs past address 65535");
     }
 
     std::string access = lower(fields[4]);
@@ -216,8 +215,7 @@ bool ModbusMap::parse(const std::string &source, const std::string &text, const 
     else if (access != "ro")
       fault("access '" + shown(fields[4]) + "' is neither ro nor rw");
     if (m.writable && table && table->readOnly)
-      fault(std::string("a ") + table->name.data() + (table->bits ? " input" : " register") +
-            " is read-only: access must be ro");
+      fault(std::string(table->bits ? "discrete inputs" : "input registers") + " are read-only: access must be ro");
 
     if (fields.size() == 6) {
       std::string order = lower(fields[5]);
