@@ -85,6 +85,7 @@ def saturate(x, lo, hi):
 
 
 def write_file(name, text):
+    os.makedirs(WORK, exist_ok=True)
     path = os.path.join(WORK, name)
     with open(path, "w") as f:
         f.write(text)
@@ -95,7 +96,6 @@ class Run:
     """One `sicvm run --modbus` process on a free loopback port."""
 
     def __init__(self, *extra, map_text=MAP, shm=None):
-        os.makedirs(WORK, exist_ok=True)
         self.points = write_file("modbus_points.csv", POINTS)
         self.map = write_file("modbus_map.csv", map_text)
         args = [SICVM, "run", TANK, "--points", self.points, "--nvram", "none", "--period", "20",
@@ -368,6 +368,18 @@ class ModbusOptions(unittest.TestCase):
         self.assertIn(run.map + ":3: type bool does not fit a holding", err)
         self.assertNotIn("modbus: serving", out)
         self.assertNotIn("cycle 1", out)
+
+    def test_taken_address_is_a_set_up_failure(self):
+        with socket.socket() as taken:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen()
+            port = taken.getsockname()[1]
+            args = [SICVM, "run", TANK, "--points", write_file("modbus_points.csv", POINTS), "--nvram", "none",
+                    "--modbus", "127.0.0.1:%d" % port, "--modbus-map", write_file("modbus_map.csv", MAP)]
+            r = subprocess.run(args, capture_output=True, text=True, timeout=20)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("cannot listen on 127.0.0.1:%d" % port, r.stderr)
+        self.assertNotIn("cycle 1", r.stdout)
 
 
 if __name__ == "__main__":
