@@ -23,12 +23,12 @@
 namespace sicvm::modbus {
 namespace {
 
-constexpr int kByteTimeoutUs = 500000;  // a request must be complete this long after it began
+constexpr int kByteTimeoutUs = 500000;  // longest pause between two bytes of a request
 constexpr int kSendTimeoutS = 2;        // a reply the client does not take in this time ends it
 constexpr int kAcceptPollMs = 1000;     // how often the accept loop reaps ended connections
 constexpr int kServerNice = 5;          // the server's threads run this much nicer than the cycle
 
-// Reads exactly `count` bytes, each within the byte timeout.
+// Reads exactly `count` bytes, none more than the byte timeout after the last.
 bool readExact(int fd, uint8_t *into, size_t count) {
   while (count > 0) {
     pollfd p{fd, POLLIN, 0};

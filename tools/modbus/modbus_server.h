@@ -18,7 +18,7 @@
 // at once (further ones are closed on arrival); each connection has its own
 // thread and libmodbus context, so a slow or hostile client delays no one
 // else. A connection is closed when it stays idle for idleTimeoutS seconds,
-// when a request is not complete 0.5 s after it began, when a reply cannot
+// when a request stops for 0.5 s before it is complete, when a reply cannot
 // be sent within 2 s, and when a frame cannot be framed (see
 // modbus_request.h). SIGINT and SIGTERM are blocked on the server's threads,
 // so they reach the cycle loop. The server's threads run at a nice value 5
