@@ -245,7 +245,12 @@ bool ModbusServer::answer(_modbus *ctx, const uint8_t *frame, size_t length, Che
   view.tab_input_registers = snapshot->registers[0].data();
   view.nb_registers = int(snapshot->registers[1].size());
   view.tab_registers = snapshot->registers[1].data();
-  return modbus_reply(ctx, frame, int(length), &view) >= 0;
+  bool sent = modbus_reply(ctx, frame, int(length), &view) >= 0;
+  // Let go under the mutex: publish() reuses a snapshot that no reader
+  // holds, and the mutex orders this reader's last look before its writes.
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  snapshot.reset();
+  return sent;
 }
 
 size_t ModbusServer::applyWrites(VmMachine *machine) {
@@ -261,8 +266,12 @@ size_t ModbusServer::applyWrites(VmMachine *machine) {
 }
 
 void ModbusServer::publish(VmMachine *machine) {
-  std::shared_ptr<Snapshot> next = std::move(spare_);
-  if (!next || next.use_count() != 1) {
+  std::shared_ptr<Snapshot> next;
+  {
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    if (spare_ && spare_.use_count() == 1) next = std::move(spare_);
+  }
+  if (!next) {
     next = std::make_shared<Snapshot>();
     next->bits[0].resize(map_.extent(Table::COIL));
     next->bits[1].resize(map_.extent(Table::DISCRETE));
@@ -279,11 +288,9 @@ void ModbusServer::publish(VmMachine *machine) {
       case Table::HOLDING: encodeWords(value, m.type, m.swapped, &next->registers[1][m.address]); break;
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(snapshotMutex_);
-    current_.swap(next);
-  }
-  spare_ = std::move(next);
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  current_.swap(next);
+  spare_ = std::move(next);  // lets go of the one before, should a reader still hold it
 }
 
 void ModbusServer::stop() {

@@ -5,7 +5,8 @@
 // The cycle's thread calls publish() after each cycle: it reads every mapped
 // point through VmGetPointValue and encodes it into a snapshot (one array
 // per table, in wire form), which it swaps in under a mutex held only for
-// the pointer swap. Connections answer reads from the snapshot they took.
+// pointer copies; the snapshot before is reused once no reader holds it.
+// Connections answer reads from the snapshot they took.
 // Writes are checked at once (so that a refusal is a proper exception),
 // queued, and applied by the cycle's thread in applyWrites() between cycles
 // through VmSetPointValue, all writes of one request together, so the
@@ -101,9 +102,12 @@ class ModbusServer {
   std::thread acceptThread_;
   std::atomic<bool> stopping_{false};
 
-  std::mutex snapshotMutex_;  // guards current_ (the pointer only)
+  // Guards current_ and the snapshots' reference counts: readers copy
+  // current_ and drop their copy under it, so that publish() can tell under
+  // it that no reader holds spare_ any more and fill it again.
+  std::mutex snapshotMutex_;
   std::shared_ptr<Snapshot> current_;
-  std::shared_ptr<Snapshot> spare_;  // cycle thread only: reused when no reader holds it
+  std::shared_ptr<Snapshot> spare_;  // the one before current_; written by the cycle thread only
 
   std::mutex writeMutex_;  // guards queued_
   std::vector<PointWrite> queued_, applying_;
