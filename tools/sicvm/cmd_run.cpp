@@ -14,6 +14,7 @@
 #include "stats_file.h"
 #include "run_config.h"
 #include "runner/online_change.h"
+#include "run_modbus.h"
 #include "runner/session.h"
 #include "setup_log.h"
 #include "time_zone.h"
@@ -76,6 +77,8 @@ int runCommand(const std::vector<std::string> &args) {
     std::fprintf(stderr, "sicvm run: %s\n", error.c_str());
     return kExitUsage;
   }
+  std::unique_ptr<modbus::ModbusServer> modbus;
+  if (int status = startModbus(config, session, modbus); status >= 0) return status;
   g_stop = false;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
@@ -98,11 +101,13 @@ int runCommand(const std::vector<std::string> &args) {
       names = ProgramNames::of(online->names(), session.image());
       if (watch) watch = std::make_unique<Watch>(session, names);
     }
+    if (modbus) modbus->applyWrites(session.machine());
     pacer.begin();
     runner::CycleResult r =
         session.runCycle(config.step, config.step ? onStep : std::function<void(uint32_t, const VmCommand &)>{},
                          [] { return g_stop.load(); });
     CycleTiming t = pacer.end();
+    if (modbus) modbus->publish(session.machine());
     timing.add(t);
     tally.add(r);
     stats.write(tally.cycles, t, r);
@@ -114,6 +119,7 @@ int runCommand(const std::vector<std::string> &args) {
     std::fflush(stdout);
     if (tally.fatal) break;
   }
+  if (modbus) std::printf("%s\n", stopModbus(*modbus).c_str());
   std::printf("%s\n", tally.summary(g_stop).c_str());
   if (tally.cycles > 0) std::printf("cycle time: %s\n", timing.text().c_str());
   std::signal(SIGINT, SIG_DFL);

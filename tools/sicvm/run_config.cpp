@@ -53,10 +53,58 @@ void printUsage() {
       "                      the running program and switched to between two cycles;\n"
       "                      vars, arrays and function block cells whose name and type\n"
       "                      are the same in both symbol files keep their values. A\n"
-      "                      replacement that fails is logged and the program goes on\n\n"
+      "                      replacement that fails is logged and the program goes on\n"
+      "  --modbus HOST:PORT  serve the points over Modbus TCP on HOST:PORT (127.0.0.1:1502;\n"
+      "                      0.0.0.0 for every interface, [::1] for IPv6, port 0 for any\n"
+      "                      free port); needs --points and --modbus-map\n"
+      "  --modbus-map FILE   the map: point,table,address,type,access[,word_order] lines\n"
+      "  --modbus-read-only  refuse every write function (exception 1)\n"
+      "  --modbus-idle-timeout S  close a connection idle for S seconds (default 60)\n\n"
       "Exit status: 0 every cycle completed, %d usage or file error, %d set-up failed,\n"
       "%d verification failed, %d a cycle stopped with a fatal error (above 100).\n",
       runner::kDefaultCommandLimit, kExitUsage, kExitSetUp, kExitVerify, kExitRunError);
+}
+
+// --modbus HOST:PORT and the options that only go with it.
+bool modbusOptions(const Options &options, RunConfig &config, std::string &error) {
+  auto where = options.value("--modbus");
+  if (!where) {
+    for (const char *name : {"--modbus-map", "--modbus-read-only", "--modbus-idle-timeout"})
+      if (options.has(name)) {
+        error = std::string(name) + " needs --modbus";
+        return false;
+      }
+    return true;
+  }
+  modbus::ServerOptions server;
+  size_t colon = where->rfind(':');
+  std::string host = colon == std::string::npos ? "" : where->substr(0, colon);
+  std::string port = colon == std::string::npos ? "" : where->substr(colon + 1);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  long long number = -1;
+  if (!port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos)
+    number = std::stoll(port);
+  if (host.empty() || number < 0 || number > 65535) {
+    error = "--modbus expects HOST:PORT with a port from 0 to 65535 (127.0.0.1:1502), found '" + *where + "'";
+    return false;
+  }
+  long long idle = 60;
+  if (!numberOption(options, "--modbus-idle-timeout", 1, 86400, idle, error)) return false;
+  if (!options.has("--modbus-map")) {
+    error = "--modbus needs --modbus-map FILE";
+    return false;
+  }
+  if (!config.host.pointsFile) {
+    error = "--modbus needs a point database (--points)";
+    return false;
+  }
+  server.host = host;
+  server.port = std::to_string(number);
+  server.readOnly = options.has("--modbus-read-only");
+  server.idleTimeoutS = static_cast<int>(idle);
+  config.modbus = server;
+  config.modbusMap = *options.value("--modbus-map");
+  return true;
 }
 
 }  // namespace
@@ -68,6 +116,8 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
                     {{"--cycles", true}, {"--period", true}, {"--points", true}, {"--shm", true}, {"--nvram", true},
                      {"--command-limit", true}, {"--log-level", true}, {"--tz", true}, {"--step", false},
                      {"--watch", false}, {"--symbols", true}, {"--stats", true}, {"--reload", false}},
+                     {"--watch", false}, {"--symbols", true}, {"--stats", true}, {"--modbus", true},
+                     {"--modbus-map", true}, {"--modbus-read-only", false}, {"--modbus-idle-timeout", true}},
                     options, error))
     return usageError(error, "run");
   if (options.help) {
@@ -98,6 +148,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   std::string nvram = options.value("--nvram").value_or(withExtension(config.image, ".nvram"));
   if (nvram != "none") config.host.nvramFile = nvram;
   if (options.has("--command-limit")) config.host.commandLimit = static_cast<int32_t>(limit);
+  if (!modbusOptions(options, config, error)) return usageError(error, "run");
   return -1;
 }
 

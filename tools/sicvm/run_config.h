@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "modbus_server.h"
 #include "runner/session.h"
 
 namespace sicvm::tool {
@@ -21,6 +22,8 @@ struct RunConfig {
   bool watch = false;
   bool reload = false;            // --reload: online change when IMAGE is replaced or on SIGHUP
   runner::SessionOptions host;    // points, shared memory, store, command limit
+  std::optional<modbus::ServerOptions> modbus;  // --modbus HOST:PORT and the options that go with it
+  std::string modbusMap;          // --modbus-map: the map file
 };
 
 // Reads the options of `sicvm run`. Returns -1 when the run may go ahead;
