@@ -115,9 +115,10 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   if (!parseOptions(args,
                     {{"--cycles", true}, {"--period", true}, {"--points", true}, {"--shm", true}, {"--nvram", true},
                      {"--command-limit", true}, {"--log-level", true}, {"--tz", true}, {"--step", false},
-                     {"--watch", false}, {"--symbols", true}, {"--stats", true}, {"--reload", false}},
-                     {"--watch", false}, {"--symbols", true}, {"--stats", true}, {"--modbus", true},
-                     {"--modbus-map", true}, {"--modbus-read-only", false}, {"--modbus-idle-timeout", true}},
+                     {"--watch", false}, {"--symbols", true}, {"--stats", true},
+                     {"--reload", false},
+                     {"--modbus", true}, {"--modbus-map", true}, {"--modbus-read-only", false},
+                     {"--modbus-idle-timeout", true}},
                     options, error))
     return usageError(error, "run");
   if (options.help) {
