@@ -269,7 +269,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const std::string cycle = std::string("CycleCommit/") + n, each = std::string("PerWriteCommit/") + n;
       double cycleRate = counter(cycle + " writes_per_s"), eachRate = counter(each + " writes_per_s");
       if (cycleRate <= 0.0 || eachRate <= 0.0) continue;
-      std::printf("%3s writes a cycle: %9.0f writes/s (%6.2f x each its own commit, %9.0f writes/s); "
+      std::printf("%3s a cycle: %9.0f writes/s (%6.2f x each its own commit, %9.0f writes/s); "
                   "syncs a cycle %6.2f (each its own commit: %6.2f)\n",
                   n, cycleRate, cycleRate / eachRate, eachRate, counter(cycle + " syncs_per_cycle"),
                   counter(each + " syncs_per_cycle"));
