@@ -236,9 +236,44 @@ int32_t crashIndex(uint32_t k) { return static_cast<int32_t>(k % kCrashPoints) +
   for (uint32_t k = 0; k < 1000000; ++k) {
     int32_t r = k % 2 == 0 ? writePoint(h, crashIndex(k), DBOPER_SELECT_VALUE, 0, k + 0.25)
                            : writePoint(h, crashIndex(k), DBOPER_SELECT_STATUS, k, 0.0);
-    if (r != 1 || write(report, &k, sizeof k) != sizeof k) _exit(3);
+    const uint32_t done = k + 1;
+    if (r != 1 || write(report, &done, sizeof done) != sizeof done) _exit(3);
   }
   _exit(4);
+}
+
+// Forks `writer`, which reports on the pipe how much it has done (1, 2, ...)
+// after each step, and kills it with SIGKILL `delay` after report number
+// `killAfter`. Returns the number of reports.
+uint32_t killedAfter(const std::function<void(int)> &writer, uint32_t killAfter,
+                     std::chrono::microseconds delay = {}) {
+  int fds[2];
+  if (pipe(fds) != 0) return 0;
+  pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    writer(fds[1]);
+    _exit(5);
+  }
+  close(fds[1]);
+  if (child < 0) {
+    ADD_FAILURE() << "fork failed";
+    close(fds[0]);
+    return 0;
+  }
+  uint32_t reported = 0, done = 0;
+  while (read(fds[0], &done, sizeof done) == sizeof done) {
+    EXPECT_EQ(done, reported + 1);
+    if (++reported == killAfter) {
+      std::this_thread::sleep_for(delay);
+      kill(child, SIGKILL);
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "writer exit " << WEXITSTATUS(status);
+  return reported;
 }
 
 // A child writes in a loop and reports each write that returned; it is
@@ -250,24 +285,7 @@ TEST_F(StoreTest, EveryReturnedWriteSurvivesAKilledProcess) {
   for (int round = 0; round < 3; ++round) {
     const std::string path = dir_ + "/crash" + std::to_string(round) + ".db";
     const uint32_t killAfter = std::uniform_int_distribution<uint32_t>(20, 250)(random);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(fds[0]);
-      crashWriter(path, fds[1]);
-    }
-    close(fds[1]);
-    uint32_t reported = 0, k = 0;
-    while (read(fds[0], &k, sizeof k) == sizeof k) {
-      ASSERT_EQ(k, reported);
-      if (++reported == killAfter) kill(child, SIGKILL);
-    }
-    close(fds[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "writer exit " << WEXITSTATUS(status);
+    const uint32_t reported = killedAfter([&](int report) { crashWriter(path, report); }, killAfter);
     ASSERT_GE(reported, killAfter);
 
     std::vector<DboperRecord> done(kCrashPoints + 1, expected(0, 0, 0.0)), maybe;
@@ -421,28 +439,7 @@ TEST_F(StoreTest, AKilledCycleIsStoredWholeOrNotAtAll) {
     const std::string path = dir_ + "/cycles" + std::to_string(round) + ".db";
     const uint32_t killAfter = std::uniform_int_distribution<uint32_t>(1, 30)(random);
     const auto extraDelay = std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random));
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(fds[0]);
-      cycleWriter(path, fds[1]);
-    }
-    close(fds[1]);
-    uint32_t reported = 0, c = 0;
-    while (read(fds[0], &c, sizeof c) == sizeof c) {
-      ASSERT_EQ(c, reported + 1);
-      if (++reported == killAfter) {
-        std::this_thread::sleep_for(extraDelay);
-        kill(child, SIGKILL);
-      }
-    }
-    close(fds[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "writer exit " << WEXITSTATUS(status);
-
+    const uint32_t reported = killedAfter([&](int report) { cycleWriter(path, report); }, killAfter, extraDelay);
     uint32_t h = DboperOpen(path.c_str());
     ASSERT_NE(h, 0u) << DboperLastMessage();
     DboperRecord first;
