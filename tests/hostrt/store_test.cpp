@@ -412,48 +412,63 @@ DboperRecord afterCycle(uint32_t c, int32_t p) {
   return p % 2 == 0 ? expected(2, 0, c * 100.0 + p) : expected(1, c * 100 + p, 0.0);
 }
 
-[[noreturn]] void cycleWriter(const std::string &path, int report) {
+// Runs cycles from `first` on and reports how many it ran, after each
+// commit, or with `midCycle` halfway through the cycle's writes, where it
+// pauses as a program working between them.
+[[noreturn]] void cycleWriter(const std::string &path, int report, uint32_t first, bool midCycle) {
   uint32_t h = DboperOpen(path.c_str());
   if (h == 0) _exit(2);
-  for (uint32_t c = 1; c < 100000; ++c) {
+  for (uint32_t c = first; c < first + 100000; ++c) {
+    const uint32_t ran = c - first + 1;
     if (DboperBeginCycle(h) != 0) _exit(3);
     for (int32_t p = 1; p <= kCyclePoints; ++p) {
       const DboperRecord r = afterCycle(c, p);
       if (writePoint(h, p, r.flags == DBOPER_HAS_VALUE ? 2 : 1, r.status, r.value) != 1) _exit(3);
+      if (p == kCyclePoints / 2) {
+        if (midCycle && write(report, &ran, sizeof ran) != sizeof ran) _exit(3);
+        usleep(2000);
+      }
     }
     if (c % 3 == 0 && DboperClearPoint(h, kCyclePoints, 1) != 1) _exit(3);
-    if (DboperCommitCycle(h) != kCyclePoints || write(report, &c, sizeof c) != sizeof c) _exit(3);
+    if (DboperCommitCycle(h) != kCyclePoints || (!midCycle && write(report, &ran, sizeof ran) != sizeof ran)) _exit(3);
   }
   _exit(4);
 }
 
-// Many rounds: a child commits cycles and reports each commit that
-// returned, and is killed at a moment drawn from a fixed seed. Afterwards the
-// store holds exactly the state after one whole cycle, the last reported one
-// or the one under way, never a mix of two.
+// Many rounds: a child runs cycles and is killed at a moment drawn from a
+// fixed seed, in odd rounds right after it said it is halfway through the
+// writes of a cycle, in even ones some time after it said a commit returned
+// (in the next cycle's writes or its commit). Afterwards the store holds
+// exactly the state after one whole cycle, never a mix of two: the last
+// cycle committed, or the one under way when its commit had reached the file.
 TEST_F(StoreTest, AKilledCycleIsStoredWholeOrNotAtAll) {
   std::mt19937 random(20261206);
-  constexpr int kRounds = 40;
   int underWay = 0;
-  for (int round = 0; round < kRounds; ++round) {
-    const std::string path = dir_ + "/cycles" + std::to_string(round) + ".db";
-    const uint32_t killAfter = std::uniform_int_distribution<uint32_t>(1, 30)(random);
-    const auto extraDelay = std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random));
-    const uint32_t reported = killedAfter([&](int report) { cycleWriter(path, report); }, killAfter, extraDelay);
+  uint32_t stored = 0;  // the cycle the store holds, over all rounds
+  for (int round = 0; round < 24; ++round) {
+    const std::string path = dir_ + "/cycles.db";
+    const bool midCycle = round % 2 == 1;
+    const uint32_t killAfter = std::uniform_int_distribution<uint32_t>(1, 4)(random);
+    const auto delay = std::chrono::microseconds(midCycle ? 0 : std::uniform_int_distribution<int>(0, 8000)(random));
+    // After a mid-cycle report, the cycle before the reported one is the
+    // last one committed.
+    const uint32_t committed =
+        stored + killedAfter([&](int report) { cycleWriter(path, report, stored + 1, midCycle); }, killAfter, delay) -
+        midCycle;
     uint32_t h = DboperOpen(path.c_str());
     ASSERT_NE(h, 0u) << DboperLastMessage();
     DboperRecord first;
     ASSERT_GE(DboperRead(h, 2, &first), 0);
-    const uint32_t stored = static_cast<uint32_t>(first.value / 100.0);
-    EXPECT_TRUE(stored == reported || stored == reported + 1)
-        << "round " << round << ": cycle " << stored << " stored after " << reported << " reported commits";
-    underWay += stored == reported + 1;
+    stored = static_cast<uint32_t>(first.value / 100.0);
+    EXPECT_TRUE(stored == committed || stored == committed + 1)
+        << "round " << round << ": cycle " << stored << " stored, " << committed << " committed";
+    underWay += stored == committed + 1;
     for (int32_t p = 1; p <= kCyclePoints; ++p)
       EXPECT_TRUE(readsBack(h, p, afterCycle(stored, p))) << "round " << round << " point " << p << " of cycle " << stored;
     DboperClose(h);
     EXPECT_EQ(sqlText(path, "PRAGMA integrity_check"), "ok");
   }
-  RecordProperty("rounds_with_the_cycle_under_way_stored", underWay);
+  RecordProperty("rounds_that_stored_the_cycle_under_way", underWay);
 }
 
 // What creators that died left behind ("NAME.new-XXXXXX" and SQLite's
