@@ -464,7 +464,8 @@ TEST_F(StoreTest, AKilledCycleIsStoredWholeOrNotAtAll) {
         << "round " << round << ": cycle " << stored << " stored, " << committed << " committed";
     underWay += stored == committed + 1;
     for (int32_t p = 1; p <= kCyclePoints; ++p)
-      EXPECT_TRUE(readsBack(h, p, afterCycle(stored, p))) << "round " << round << " point " << p << " of cycle " << stored;
+      EXPECT_TRUE(readsBack(h, p, afterCycle(stored, p)))
+          << "round " << round << " point " << p << " of cycle " << stored;
     DboperClose(h);
     EXPECT_EQ(sqlText(path, "PRAGMA integrity_check"), "ok");
   }

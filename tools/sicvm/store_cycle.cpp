@@ -28,7 +28,9 @@ void StoreCycle::commit() {
     return;
   }
   if (failingSince_ != 0) {
-    std::fprintf(stderr, "sicvm run: cycle %lld: the point store commits again; the writes held since cycle %lld are stored\n",
+    std::fprintf(stderr,
+                 "sicvm run: cycle %lld: the point store commits again; the writes held since cycle %lld are "
+                 "stored\n",
                  static_cast<long long>(cycle_), static_cast<long long>(failingSince_));
     failingSince_ = 0;
     lastFailure_.clear();
