@@ -61,23 +61,32 @@ std::shared_ptr<StoreFile> storeOf(uint32_t handle) {
   return entry.store;
 }
 
-// Runs `body` on the store of `handle` after the checks that every point call shares.
+// Runs `body` on the store of `handle`, leaving through fail() on failure.
 template <typename Body>
-int32_t withPoint(uint32_t handle, int32_t index, const char *action, Body body) {
+int32_t withStore(uint32_t handle, Body body) {
   try {
     std::shared_ptr<StoreFile> store = storeOf(handle);
     if (store == nullptr)
       return fail({EBADF, "store handle " + std::to_string(handle) + " is not open"}, 10);
-    if (index <= 0)
-      return fail({EINVAL, store->path() + ": cannot " + action + " point " + std::to_string(index) +
-                               ": index out of range (1 to 2147483647)"},
-                  10);
     Failure failure;
     int32_t result = body(*store, failure);
     return result < 0 ? fail(failure, 10) : result;
   } catch (const std::bad_alloc &) {
     return fail({ENOMEM, "out of memory"}, 10);
   }
+}
+
+// The same after the index check that every point call shares.
+template <typename Body>
+int32_t withPoint(uint32_t handle, int32_t index, const char *action, Body body) {
+  return withStore(handle, [&](StoreFile &store, Failure &failure) {
+    if (index <= 0) {
+      failure = {EINVAL, store.path() + ": cannot " + action + " point " + std::to_string(index) +
+                             ": index out of range (1 to 2147483647)"};
+      return -1;
+    }
+    return body(store, failure);
+  });
 }
 
 bool validSelector(int32_t selector) {
@@ -134,7 +143,28 @@ int32_t DboperClose(uint32_t handle) {
   }
   if (closing == nullptr)
     return fail({EBADF, "store handle " + std::to_string(handle) + " is not open"}, 10);
+  try {
+    Failure failure;
+    int32_t dropped = closing->close(failure);
+    if (dropped < 0) {
+      failure.message += "; they are lost";
+      return fail(failure, 4);
+    }
+    if (dropped > 0 && LogGetLevel() >= 5)
+      LogPrintf(5, "Point store: %s: closed during a cycle; its writes of %d point%s are not stored\n",
+                closing->path().c_str(), dropped, dropped == 1 ? "" : "s");
+  } catch (const std::bad_alloc &) {
+    return fail({ENOMEM, "out of memory"}, 4);
+  }
   return 0;  // the file closes when the last call using it ends
+}
+
+int32_t DboperBeginCycle(uint32_t handle) {
+  return withStore(handle, [](StoreFile &store, Failure &failure) { return store.beginCycle(failure); });
+}
+
+int32_t DboperCommitCycle(uint32_t handle) {
+  return withStore(handle, [](StoreFile &store, Failure &failure) { return store.commitCycle(failure); });
 }
 
 int32_t DboperRead(uint32_t handle, int32_t index, void *record20) {

@@ -1,5 +1,6 @@
-// The point store file: checking, creating and opening it, and the three
-// point operations as single SQL statements (each its own durable commit).
+// The point store file: checking, creating and opening it, the three point
+// operations as single SQL statements (each its own durable commit), and
+// cycles, whose writes are held in memory and committed together.
 #include "store_file.h"
 
 #include <dirent.h>
@@ -62,6 +63,14 @@ const char kClear[] =
     " status = CASE WHEN ?2 & 1 THEN NULL ELSE status END,"
     " value_bits = CASE WHEN ?2 & 2 THEN NULL ELSE value_bits END"
     " WHERE idx = ?1 AND ((?2 & 1 AND status IS NOT NULL) OR (?2 & 2 AND value_bits IS NOT NULL))";
+
+// A cycle's commit takes the write lock at once, so that no other writer can
+// slip in between its statements.
+const char kBegin[] = "BEGIN IMMEDIATE";
+const char kCommit[] = "COMMIT";
+
+// "1 point", "2 points".
+std::string pointsText(int32_t count) { return std::to_string(count) + (count == 1 ? " point" : " points"); }
 
 enum class FileKind { Missing, Empty, Store, Refused };
 
@@ -347,7 +356,8 @@ bool StoreFile::start(Failure &failure) {
     failure = sqlFailure(rc, "cannot set up the store");
     return false;
   }
-  for (auto [sql, statement] : {std::pair{kRead, &read_}, {kWrite, &write_}, {kClear, &clear_}}) {
+  for (auto [sql, statement] : {std::pair{kRead, &read_}, {kWrite, &write_}, {kClear, &clear_},
+                                {kBegin, &begin_}, {kCommit, &commit_}}) {
     rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr);
     if (rc != SQLITE_OK) {
       // A store of our application and version always has this table.
@@ -363,6 +373,8 @@ StoreFile::~StoreFile() {
   sqlite3_finalize(read_);
   sqlite3_finalize(write_);
   sqlite3_finalize(clear_);
+  sqlite3_finalize(begin_);
+  sqlite3_finalize(commit_);
   sqlite3_close(db_);
 }
 
@@ -370,8 +382,7 @@ Failure StoreFile::sqlFailure(int rc, const std::string &what) const {
   return {errnoOf(rc, sqlite3_system_errno(db_)), path_ + ": " + what + ": " + sqlite3_errmsg(db_)};
 }
 
-int32_t StoreFile::read(int32_t index, DboperRecord &record, Failure &failure) {
-  std::lock_guard lock(mutex_);
+int32_t StoreFile::readFile(int32_t index, DboperRecord &record, Failure &failure) {
   StatementUse use{read_};
   record = DboperRecord{};
   sqlite3_bind_int(read_, 1, index);
@@ -393,9 +404,8 @@ int32_t StoreFile::read(int32_t index, DboperRecord &record, Failure &failure) {
   return record.flags;
 }
 
-int32_t StoreFile::write(int32_t index, int32_t selector, std::optional<int32_t> pointId,
-                         uint32_t status, double value, Failure &failure) {
-  std::lock_guard lock(mutex_);
+int StoreFile::runWrite(int32_t index, int32_t selector, std::optional<int32_t> pointId, uint32_t status,
+                        double value) {
   StatementUse use{write_};
   sqlite3_bind_int(write_, 1, index);
   if (pointId) sqlite3_bind_int(write_, 2, *pointId);
@@ -405,7 +415,66 @@ int32_t StoreFile::write(int32_t index, int32_t selector, std::optional<int32_t>
     std::memcpy(&bits, &value, sizeof bits);
     sqlite3_bind_int64(write_, 4, bits);
   }
-  int rc = sqlite3_step(write_);
+  return sqlite3_step(write_);
+}
+
+int StoreFile::runClear(int32_t index, int32_t selector) {
+  StatementUse use{clear_};
+  sqlite3_bind_int(clear_, 1, index);
+  sqlite3_bind_int(clear_, 2, selector);
+  return sqlite3_step(clear_);
+}
+
+// Stores every held write in one transaction: one disk sync for all of
+// them. On failure the file is left as it was and the writes stay held.
+bool StoreFile::storeHeld(Failure &failure) {
+  if (held_.empty()) return true;
+  const std::string what = "cannot commit the writes of " + pointsText(held_.size());
+  int rc;
+  {
+    StatementUse use{begin_};
+    rc = sqlite3_step(begin_);
+  }
+  for (auto at = held_.points().begin(); rc == SQLITE_DONE && at != held_.points().end(); ++at) {
+    const auto &[index, point] = *at;
+    int set = (point.status == Change::Set ? DBOPER_SELECT_STATUS : 0) |
+              (point.value == Change::Set ? DBOPER_SELECT_VALUE : 0);
+    int cleared = (point.status == Change::Clear ? DBOPER_SELECT_STATUS : 0) |
+                  (point.value == Change::Clear ? DBOPER_SELECT_VALUE : 0);
+    if (set != 0) rc = runWrite(index, set, point.pointId, point.statusWord, point.valueNumber);
+    if (rc == SQLITE_DONE && cleared != 0) rc = runClear(index, cleared);
+  }
+  if (rc == SQLITE_DONE) {
+    StatementUse use{commit_};
+    rc = sqlite3_step(commit_);
+  }
+  if (rc != SQLITE_DONE) {
+    failure = sqlFailure(rc, what);
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+  held_.discard();
+  return true;
+}
+
+int32_t StoreFile::read(int32_t index, DboperRecord &record, Failure &failure) {
+  std::lock_guard lock(mutex_);
+  if (readFile(index, record, failure) < 0) return -1;
+  held_.overlay(index, record);
+  cycle_.overlay(index, record);
+  return record.flags;
+}
+
+int32_t StoreFile::write(int32_t index, int32_t selector, std::optional<int32_t> pointId,
+                         uint32_t status, double value, Failure &failure) {
+  std::lock_guard lock(mutex_);
+  if (cycleOpen_) {
+    cycle_.write(index, selector, pointId, status, value);
+    return 1;
+  }
+  // Writes held from a failed commit are older: they go first.
+  if (!storeHeld(failure)) return -1;
+  int rc = runWrite(index, selector, pointId, status, value);
   if (rc != SQLITE_DONE) {
     failure = sqlFailure(rc, "cannot write point " + std::to_string(index));
     return -1;
@@ -415,15 +484,54 @@ int32_t StoreFile::write(int32_t index, int32_t selector, std::optional<int32_t>
 
 int32_t StoreFile::clear(int32_t index, int32_t selector, Failure &failure) {
   std::lock_guard lock(mutex_);
-  StatementUse use{clear_};
-  sqlite3_bind_int(clear_, 1, index);
-  sqlite3_bind_int(clear_, 2, selector);
-  int rc = sqlite3_step(clear_);
+  if (cycleOpen_) {
+    // The result says whether something was removed, so it is taken from
+    // what the cycle sees now; a clear of nothing holds nothing.
+    DboperRecord record;
+    if (readFile(index, record, failure) < 0) return -1;
+    held_.overlay(index, record);
+    cycle_.overlay(index, record);
+    if ((record.flags & selector) == 0) return 0;
+    cycle_.clear(index, selector);
+    return 1;
+  }
+  if (!storeHeld(failure)) return -1;
+  int rc = runClear(index, selector);
   if (rc != SQLITE_DONE) {
     failure = sqlFailure(rc, "cannot clear point " + std::to_string(index));
     return -1;
   }
   return sqlite3_changes(db_) > 0 ? 1 : 0;
+}
+
+int32_t StoreFile::beginCycle(Failure &failure) {
+  std::lock_guard lock(mutex_);
+  if (cycleOpen_) {
+    failure = {EINVAL, path_ + ": a cycle is open already (DboperCommitCycle ends it)"};
+    return -1;
+  }
+  cycleOpen_ = true;
+  return 0;
+}
+
+int32_t StoreFile::commitCycle(Failure &failure) {
+  std::lock_guard lock(mutex_);
+  if (!cycleOpen_) {
+    failure = {EINVAL, path_ + ": no cycle is open (DboperBeginCycle starts one)"};
+    return -1;
+  }
+  cycleOpen_ = false;
+  cycle_.moveOnto(held_);
+  const int32_t points = held_.size();
+  return storeHeld(failure) ? points : -1;
+}
+
+int32_t StoreFile::close(Failure &failure) {
+  std::lock_guard lock(mutex_);
+  const int32_t dropped = cycleOpen_ ? cycle_.size() : 0;
+  cycle_.discard();
+  cycleOpen_ = false;
+  return storeHeld(failure) ? dropped : -1;
 }
 
 }  // namespace hostrt::store

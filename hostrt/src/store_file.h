@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hostrt/store.h"
+#include "store_pending.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -33,15 +34,30 @@ class StoreFile {
   const std::string &path() const { return path_; }
 
   // The calls below lock the store; each returns the C call's result.
+  // Reads see the writes held for a commit; in a cycle, writes and clears
+  // are held until commitCycle, outside one each is its own commit.
   int32_t read(int32_t index, DboperRecord &record, Failure &failure);
   int32_t write(int32_t index, int32_t selector, std::optional<int32_t> pointId, uint32_t status,
                 double value, Failure &failure);
   int32_t clear(int32_t index, int32_t selector, Failure &failure);
+  int32_t beginCycle(Failure &failure);
+  int32_t commitCycle(Failure &failure);
+
+  // For DboperClose: drops the writes of a cycle that was not committed and
+  // stores what failed commits held back. Returns the number of points
+  // whose cycle writes were dropped, or -1 when the held writes could not
+  // be stored.
+  int32_t close(Failure &failure);
 
  private:
   explicit StoreFile(std::string path) : path_(std::move(path)) {}
   bool start(Failure &failure);
   Failure sqlFailure(int rc, const std::string &what) const;
+  int32_t readFile(int32_t index, DboperRecord &record, Failure &failure);
+  int runWrite(int32_t index, int32_t selector, std::optional<int32_t> pointId, uint32_t status,
+               double value);
+  int runClear(int32_t index, int32_t selector);
+  bool storeHeld(Failure &failure);
 
   std::string path_;
   std::mutex mutex_;
@@ -49,6 +65,11 @@ class StoreFile {
   sqlite3_stmt *read_ = nullptr;
   sqlite3_stmt *write_ = nullptr;
   sqlite3_stmt *clear_ = nullptr;
+  sqlite3_stmt *begin_ = nullptr;
+  sqlite3_stmt *commit_ = nullptr;
+  bool cycleOpen_ = false;
+  PendingWrites cycle_;  // the open cycle's writes
+  PendingWrites held_;   // writes of cycles whose commit failed, stored with the next one
 };
 
 }  // namespace hostrt::store

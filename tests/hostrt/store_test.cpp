@@ -1,5 +1,6 @@
 // Non-volatile point store: round trips, argument errors, refusal of files
-// that are not stores, and durability of every write that returned.
+// that are not stores, durability of every write that returned, and cycles
+// (held writes, one commit, all or nothing after a kill).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hostrt/points.h"
@@ -233,9 +236,44 @@ int32_t crashIndex(uint32_t k) { return static_cast<int32_t>(k % kCrashPoints) +
   for (uint32_t k = 0; k < 1000000; ++k) {
     int32_t r = k % 2 == 0 ? writePoint(h, crashIndex(k), DBOPER_SELECT_VALUE, 0, k + 0.25)
                            : writePoint(h, crashIndex(k), DBOPER_SELECT_STATUS, k, 0.0);
-    if (r != 1 || write(report, &k, sizeof k) != sizeof k) _exit(3);
+    const uint32_t done = k + 1;
+    if (r != 1 || write(report, &done, sizeof done) != sizeof done) _exit(3);
   }
   _exit(4);
+}
+
+// Forks `writer`, which reports on the pipe how much it has done (1, 2, ...)
+// after each step, and kills it with SIGKILL `delay` after report number
+// `killAfter`. Returns the number of reports.
+uint32_t killedAfter(const std::function<void(int)> &writer, uint32_t killAfter,
+                     std::chrono::microseconds delay = {}) {
+  int fds[2];
+  if (pipe(fds) != 0) return 0;
+  pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    writer(fds[1]);
+    _exit(5);
+  }
+  close(fds[1]);
+  if (child < 0) {
+    ADD_FAILURE() << "fork failed";
+    close(fds[0]);
+    return 0;
+  }
+  uint32_t reported = 0, done = 0;
+  while (read(fds[0], &done, sizeof done) == sizeof done) {
+    EXPECT_EQ(done, reported + 1);
+    if (++reported == killAfter) {
+      std::this_thread::sleep_for(delay);
+      kill(child, SIGKILL);
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "writer exit " << WEXITSTATUS(status);
+  return reported;
 }
 
 // A child writes in a loop and reports each write that returned; it is
@@ -247,24 +285,7 @@ TEST_F(StoreTest, EveryReturnedWriteSurvivesAKilledProcess) {
   for (int round = 0; round < 3; ++round) {
     const std::string path = dir_ + "/crash" + std::to_string(round) + ".db";
     const uint32_t killAfter = std::uniform_int_distribution<uint32_t>(20, 250)(random);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(fds[0]);
-      crashWriter(path, fds[1]);
-    }
-    close(fds[1]);
-    uint32_t reported = 0, k = 0;
-    while (read(fds[0], &k, sizeof k) == sizeof k) {
-      ASSERT_EQ(k, reported);
-      if (++reported == killAfter) kill(child, SIGKILL);
-    }
-    close(fds[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "writer exit " << WEXITSTATUS(status);
+    const uint32_t reported = killedAfter([&](int report) { crashWriter(path, report); }, killAfter);
     ASSERT_GE(reported, killAfter);
 
     std::vector<DboperRecord> done(kCrashPoints + 1, expected(0, 0, 0.0)), maybe;
@@ -285,6 +306,170 @@ TEST_F(StoreTest, EveryReturnedWriteSurvivesAKilledProcess) {
     DboperClose(h);
     EXPECT_EQ(sqlText(path, "PRAGMA integrity_check"), "ok");
   }
+}
+
+// A cycle's writes and clears: the writing handle sees them at once, a
+// second handle on the same file only after the commit, whose result counts
+// the points touched. Outside a cycle each write is visible at once.
+TEST_F(StoreTest, CycleWritesAreSeenByTheirHandleAndStoredTogetherAtCommit) {
+  uint32_t h = DboperOpen(path_.c_str()), other = DboperOpen(path_.c_str());
+  ASSERT_NE(h, 0u) << DboperLastMessage();
+  ASSERT_NE(other, 0u) << DboperLastMessage();
+  ASSERT_EQ(writePoint(h, 1, 3, 7, 1.5), 1);  // before any cycle: stored at once
+  ASSERT_TRUE(readsBack(other, 1, expected(3, 7, 1.5)));
+  ASSERT_EQ(writePoint(h, 2, 2, 0, 4.0), 1);
+
+  ASSERT_EQ(DboperBeginCycle(h), 0) << DboperLastMessage();
+  EXPECT_EQ(writePoint(h, 1, 1, 9, 0.0), 1);
+  EXPECT_EQ(writePoint(h, 3, 2, 0, -2.0), 1);
+  EXPECT_EQ(writePoint(h, 3, 2, 0, 6.0), 1);     // the later write wins
+  EXPECT_EQ(DboperClearPoint(h, 2, 2), 1);        // cleared in the cycle
+  EXPECT_EQ(DboperClearPoint(h, 2, 2), 0);        // nothing left to clear, as the cycle sees it
+  EXPECT_EQ(DboperClearPoint(h, 5, 3), 0);
+  EXPECT_EQ(writePoint(h, 4, 1, 3, 0.0), 1);
+  EXPECT_EQ(DboperClearPoint(h, 4, 1), 1);        // written and cleared in one cycle
+  struct Seen { int32_t index; DboperRecord mine, others; } seen[] = {
+      {1, expected(3, 9, 1.5), expected(3, 7, 1.5)},
+      {2, expected(0, 0, 0.0), expected(2, 0, 4.0)},
+      {3, expected(2, 0, 6.0), expected(0, 0, 0.0)},
+      {4, expected(0, 0, 0.0), expected(0, 0, 0.0)},
+  };
+  for (const Seen &s : seen) {
+    EXPECT_TRUE(readsBack(h, s.index, s.mine)) << "point " << s.index << " in the cycle";
+    EXPECT_TRUE(readsBack(other, s.index, s.others)) << "point " << s.index << " before the commit";
+  }
+  EXPECT_EQ(DboperBeginCycle(h), -1);
+  EXPECT_EQ(_wingeterrno(), EINVAL);
+  EXPECT_EQ(DboperLastMessage(), path_ + ": a cycle is open already (DboperCommitCycle ends it)");
+  EXPECT_EQ(DboperCommitCycle(h), 4);
+  for (const Seen &s : seen) EXPECT_TRUE(readsBack(other, s.index, s.mine)) << "point " << s.index << " committed";
+  EXPECT_EQ(sqlText(path_, "SELECT count(*) FROM point_store"), "2") << "the cleared rows are gone";
+  EXPECT_EQ(DboperCommitCycle(h), -1);
+  EXPECT_EQ(DboperLastMessage(), path_ + ": no cycle is open (DboperBeginCycle starts one)");
+  ASSERT_EQ(DboperBeginCycle(h), 0);
+  EXPECT_EQ(DboperCommitCycle(h), 0) << "a cycle without writes commits nothing";
+
+  // Closing in the middle of a cycle drops its writes, as a crash would.
+  ASSERT_EQ(DboperBeginCycle(h), 0);
+  ASSERT_EQ(writePoint(h, 6, 2, 0, 8.0), 1);
+  EXPECT_EQ(DboperClose(h), 0);
+  EXPECT_TRUE(readsBack(other, 6, expected(0, 0, 0.0)));
+  DboperClose(other);
+}
+
+// A commit the file refuses (here a trigger of another connection) leaves
+// the file as it was; the writes stay held, are seen by reads, and the next
+// commit, or the next write outside a cycle, stores them with its own.
+TEST_F(StoreTest, FailedCommitKeepsTheWritesForTheNextOne) {
+  uint32_t h = DboperOpen(path_.c_str());
+  ASSERT_NE(h, 0u) << DboperLastMessage();
+  ASSERT_EQ(writePoint(h, 1, 2, 0, 1.0), 1);
+  auto refuse = [&](bool on) {
+    runSql(path_, on ? "CREATE TRIGGER refuse BEFORE INSERT ON point_store BEGIN SELECT RAISE(ABORT, 'full'); END;"
+                       "CREATE TRIGGER refuse2 BEFORE UPDATE ON point_store BEGIN SELECT RAISE(ABORT, 'full'); END;"
+                     : "DROP TRIGGER refuse; DROP TRIGGER refuse2;");
+  };
+  struct Step { bool throughCycle; int32_t index; double value; int32_t committed; } steps[] = {
+      {true, 1, 2.0, 1},   // the next commit takes the held writes along
+      {false, 1, 5.0, 1},  // a plain write first stores the held ones
+  };
+  for (const Step &step : steps) {
+    refuse(true);
+    ASSERT_EQ(DboperBeginCycle(h), 0);
+    ASSERT_EQ(writePoint(h, 1, 2, 0, step.value), 1);
+    ASSERT_EQ(writePoint(h, 2, 1, 11, 0.0), 1);
+    _winseterrno(0);
+    EXPECT_EQ(DboperCommitCycle(h), -1);
+    EXPECT_NE(_wingeterrno(), 0);
+    EXPECT_EQ(DboperLastMessage(), path_ + ": cannot commit the writes of 2 points: full");
+    EXPECT_EQ(sqlText(path_, "SELECT count(*) FROM point_store WHERE idx = 2"), "0") << "nothing of the cycle stored";
+    EXPECT_TRUE(readsBack(h, 1, expected(2, 0, step.value))) << "the held write is seen";
+    refuse(false);
+    if (step.throughCycle) {
+      ASSERT_EQ(DboperBeginCycle(h), 0);
+      ASSERT_EQ(writePoint(h, 3, 2, 0, 3.0), 1);
+      EXPECT_EQ(DboperCommitCycle(h), 3);
+    } else {
+      EXPECT_EQ(writePoint(h, 3, 2, 0, 3.0), 1);
+    }
+    uint32_t other = DboperOpen(path_.c_str());
+    EXPECT_TRUE(readsBack(other, 1, expected(2, 0, step.value)));
+    EXPECT_TRUE(readsBack(other, 2, expected(1, 11, 0.0)));
+    EXPECT_TRUE(readsBack(other, 3, expected(2, 0, 3.0)));
+    DboperClose(other);
+    runSql(path_, "DELETE FROM point_store WHERE idx > 1");
+  }
+  DboperClose(h);
+}
+
+// Cycle c of the writer child writes kCyclePoints points (values for the
+// even ones, statuses for the odd ones), each derived from c, and then
+// clears the status of the last point on every third cycle.
+constexpr int32_t kCyclePoints = 8;
+DboperRecord afterCycle(uint32_t c, int32_t p) {
+  if (c == 0) return expected(0, 0, 0.0);
+  if (p == kCyclePoints) return c % 3 == 0 ? expected(0, 0, 0.0) : expected(1, c, 0.0);
+  return p % 2 == 0 ? expected(2, 0, c * 100.0 + p) : expected(1, c * 100 + p, 0.0);
+}
+
+// Runs cycles from `first` on and reports how many it ran, after each
+// commit, or with `midCycle` halfway through the cycle's writes, where it
+// pauses as a program working between them.
+[[noreturn]] void cycleWriter(const std::string &path, int report, uint32_t first, bool midCycle) {
+  uint32_t h = DboperOpen(path.c_str());
+  if (h == 0) _exit(2);
+  for (uint32_t c = first; c < first + 100000; ++c) {
+    const uint32_t ran = c - first + 1;
+    if (DboperBeginCycle(h) != 0) _exit(3);
+    for (int32_t p = 1; p <= kCyclePoints; ++p) {
+      const DboperRecord r = afterCycle(c, p);
+      if (writePoint(h, p, r.flags == DBOPER_HAS_VALUE ? 2 : 1, r.status, r.value) != 1) _exit(3);
+      if (p == kCyclePoints / 2) {
+        if (midCycle && write(report, &ran, sizeof ran) != sizeof ran) _exit(3);
+        usleep(2000);
+      }
+    }
+    if (c % 3 == 0 && DboperClearPoint(h, kCyclePoints, 1) != 1) _exit(3);
+    if (DboperCommitCycle(h) != kCyclePoints || (!midCycle && write(report, &ran, sizeof ran) != sizeof ran)) _exit(3);
+  }
+  _exit(4);
+}
+
+// Many rounds: a child runs cycles and is killed at a moment drawn from a
+// fixed seed, in odd rounds right after it said it is halfway through the
+// writes of a cycle, in even ones some time after it said a commit returned
+// (in the next cycle's writes or its commit). Afterwards the store holds
+// exactly the state after one whole cycle, never a mix of two: the last
+// cycle committed, or the one under way when its commit had reached the file.
+TEST_F(StoreTest, AKilledCycleIsStoredWholeOrNotAtAll) {
+  std::mt19937 random(20261206);
+  int underWay = 0;
+  uint32_t stored = 0;  // the cycle the store holds, over all rounds
+  for (int round = 0; round < 24; ++round) {
+    const std::string path = dir_ + "/cycles.db";
+    const bool midCycle = round % 2 == 1;
+    const uint32_t killAfter = std::uniform_int_distribution<uint32_t>(1, 4)(random);
+    const auto delay = std::chrono::microseconds(midCycle ? 0 : std::uniform_int_distribution<int>(0, 8000)(random));
+    // After a mid-cycle report, the cycle before the reported one is the
+    // last one committed.
+    const uint32_t committed =
+        stored + killedAfter([&](int report) { cycleWriter(path, report, stored + 1, midCycle); }, killAfter, delay) -
+        midCycle;
+    uint32_t h = DboperOpen(path.c_str());
+    ASSERT_NE(h, 0u) << DboperLastMessage();
+    DboperRecord first;
+    ASSERT_GE(DboperRead(h, 2, &first), 0);
+    stored = static_cast<uint32_t>(first.value / 100.0);
+    EXPECT_TRUE(stored == committed || stored == committed + 1)
+        << "round " << round << ": cycle " << stored << " stored, " << committed << " committed";
+    underWay += stored == committed + 1;
+    for (int32_t p = 1; p <= kCyclePoints; ++p)
+      EXPECT_TRUE(readsBack(h, p, afterCycle(stored, p)))
+          << "round " << round << " point " << p << " of cycle " << stored;
+    DboperClose(h);
+    EXPECT_EQ(sqlText(path, "PRAGMA integrity_check"), "ok");
+  }
+  RecordProperty("rounds_that_stored_the_cycle_under_way", underWay);
 }
 
 // What creators that died left behind ("NAME.new-XXXXXX" and SQLite's

@@ -12,6 +12,7 @@
 #include "options.h"
 #include "pacer.h"
 #include "stats_file.h"
+#include "store_cycle.h"
 #include "run_config.h"
 #include "runner/online_change.h"
 #include "run_modbus.h"
@@ -94,6 +95,7 @@ int runCommand(const std::vector<std::string> &args) {
   CyclePacer pacer(config.periodMs);
   CycleStats timing(config.periodMs);
   RunTally tally;
+  StoreCycle storeCycle(session.store());
   while ((config.cycles < 0 || tally.cycles < config.cycles) && !g_stop) {
     pacer.waitForSlot(g_stop);
     if (g_stop) break;
@@ -102,10 +104,12 @@ int runCommand(const std::vector<std::string> &args) {
       if (watch) watch = std::make_unique<Watch>(session, names);
     }
     if (modbus) modbus->applyWrites(session.machine());
+    storeCycle.begin();
     pacer.begin();
     runner::CycleResult r =
         session.runCycle(config.step, config.step ? onStep : std::function<void(uint32_t, const VmCommand &)>{},
                          [] { return g_stop.load(); });
+    storeCycle.commit();
     CycleTiming t = pacer.end();
     if (modbus) modbus->publish(session.machine());
     timing.add(t);

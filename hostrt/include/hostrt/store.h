@@ -12,10 +12,31 @@
  *   by fork must not use the stores of its parent; it opens its own.
  *
  * Durability
- *   The file is in write-ahead-log mode with synchronous=FULL: when a write
- *   or clear has returned, it is on disk and survives a crash of the process
- *   or of the machine. Several processes may open the same file; SQLite
- *   locks it, and a call waits up to 5 seconds for another writer.
+ *   The file is in write-ahead-log mode with synchronous=FULL. Outside a
+ *   cycle (below), when a write or clear has returned, it is on disk and
+ *   survives a crash of the process or of the machine: each is its own
+ *   transaction with its own disk sync. Several processes may open the same
+ *   file; SQLite locks it, and a call (or a commit) waits up to 5 seconds for
+ *   another writer.
+ *
+ * Cycles
+ *   A host that runs control cycles calls DboperBeginCycle at the start of a
+ *   cycle and DboperCommitCycle at its end. In between, writes and clears are
+ *   held in memory: a write returns 1 as soon as it is queued, and reads
+ *   through the same handle see the cycle's writes and clears; other handles
+ *   and other processes see them only once committed. The commit stores them
+ *   all in one transaction, with one disk sync however many there are, so
+ *   after a crash at any moment the file holds every write of a committed
+ *   cycle and none of a cycle that was not committed. Argument errors are
+ *   still reported by the write itself; failures of the file (disk full,
+ *   another process holding the lock) are reported by the commit.
+ *   A commit that fails leaves the file as it was and keeps the writes held:
+ *   reads still see them, and the next commit (or the next write or clear
+ *   outside a cycle, which first stores them) stores them together with its
+ *   own, so the file still only ever holds the state after a whole cycle.
+ *   DboperClose drops the writes of a cycle that was begun and not committed,
+ *   as a crash would, with a notice in the log at level 5; writes held from
+ *   a failed commit get one last try at closing.
  *
  * File
  *   A missing file (or an empty one) is created as a new, empty store. An
@@ -46,7 +67,8 @@
  *   13 EACCES   no permission for the file or its folder
  *   16 EBUSY    another process held the store locked for too long
  *   22 EINVAL   bad argument (null or empty path, index, selector, record),
- *               or a path that is not a regular file
+ *               a path that is not a regular file, a cycle begun while one
+ *               is open or committed while none is
  *   24 EMFILE   DBOPER_MAX_STORES stores are open already
  *   28 ENOSPC   the disk is full
  *   30 EROFS    the file or its folder is read-only
@@ -101,8 +123,23 @@ _Static_assert(sizeof(DboperRecord) == 20, "store record size");
  * and that are older than 2 seconds: what creators that were killed left. */
 HOSTRT_API uint32_t DboperOpen(const char *path);
 
-/* Closes a store. Returns 0; -1 (error 9) for a handle that is not open. */
+/* Closes a store. Returns 0; -1 (error 9) for a handle that is not open;
+ * -1 with the failure's error number when writes held from a failed commit
+ * could not be stored at closing either (they are lost; the handle is
+ * closed all the same). */
 HOSTRT_API int32_t DboperClose(uint32_t handle);
+
+/* Starts a cycle: the writes and clears that follow are held until
+ * DboperCommitCycle. Returns 0, or -1 (error 22 when a cycle is open). */
+HOSTRT_API int32_t DboperBeginCycle(uint32_t handle);
+
+/* Ends the cycle and stores its writes, with those held from failed
+ * commits, in one transaction and one disk sync (none when there is
+ * nothing to store). Returns the number of points written or cleared once
+ * that is durable, or -1: error 22 when no cycle is open, else the file's
+ * failure, the writes staying held for the next commit. The cycle is ended
+ * either way. */
+HOSTRT_API int32_t DboperCommitCycle(uint32_t handle);
 
 /* Fills the 20-byte record (a DboperRecord) with what is stored for the
  * point: flags 0 and zeros when nothing is. Returns the presence flags
@@ -113,13 +150,13 @@ HOSTRT_API int32_t DboperRead(uint32_t handle, int32_t index, void *record20);
  * byte 16 and the value from byte 8 of the 28-byte value record `value28`.
  * `config492` is the point's configuration record, or NULL; only its point
  * ID (byte 4) is kept. Parts not selected keep what was stored. Returns 1
- * once the write is durable, or -1. */
+ * once the write is durable (in a cycle: once it is queued), or -1. */
 HOSTRT_API int32_t DboperWritePoint(uint32_t handle, int32_t index, int32_t selector,
                                     const void *config492, const void *value28);
 
 /* Removes the parts of the point named by `selector`. Returns 1 when
- * something was removed (durably), 0 when nothing of that kind was stored,
- * or -1. */
+ * something was removed (durably; in a cycle: queued), 0 when nothing of
+ * that kind was stored (as the cycle sees the point), or -1. */
 HOSTRT_API int32_t DboperClearPoint(uint32_t handle, int32_t index, int32_t selector);
 
 /* The message of the latest failed store call on this thread ("" before
