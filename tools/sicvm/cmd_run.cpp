@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "cycle_text.h"
+#include "hot_standby.h"
 #include "image_file.h"
 #include "options.h"
 #include "pacer.h"
@@ -49,6 +50,7 @@ int runCommand(const std::vector<std::string> &args) {
   if (!readFile(config.image, bytes, error)) return usageError(error, "run");
   ProgramNames names;
   if (config.step || config.watch) names = ProgramNames::load(config.image, config.symbols, bytes, "run");
+  standby::ImageIdentity identity = HotStandby::identify(bytes);
   runner::Session session(std::move(bytes));
   switch (session.setUp(config.host, error)) {
     case runner::SetUpResult::OK: break;
@@ -70,6 +72,15 @@ int runCommand(const std::vector<std::string> &args) {
   g_stop = false;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
+  std::unique_ptr<HotStandby> redundancy;
+  if (!HotStandby::start(config, session, identity, redundancy, error)) {
+    std::fprintf(stderr, "sicvm run: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  if (redundancy && !redundancy->waitForTakeover(g_stop)) {
+    std::printf("%s\n", redundancy->finish().c_str());
+    return kExitOk;
+  }
   std::unique_ptr<Watch> watch;
   if (config.watch) watch = std::make_unique<Watch>(session, names);
   auto onStep = [&names](uint32_t pc, const VmCommand &command) { printStep(names, pc, command); };
@@ -86,6 +97,7 @@ int runCommand(const std::vector<std::string> &args) {
     CycleTiming t = pacer.end();
     timing.add(t);
     tally.add(r);
+    if (redundancy) redundancy->afterCycle(tally.cycles);
     stats.write(tally.cycles, t, r);
     if (watch)
       watch->show(tally.cycles, r, timing.text());
@@ -97,6 +109,7 @@ int runCommand(const std::vector<std::string> &args) {
   }
   std::printf("%s\n", tally.summary(g_stop).c_str());
   if (tally.cycles > 0) std::printf("cycle time: %s\n", timing.text().c_str());
+  if (redundancy) std::printf("%s\n", redundancy->finish().c_str());
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
   return tally.fatal ? kExitRunError : kExitOk;

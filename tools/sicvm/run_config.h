@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runner/session.h"
+#include "standby/net.h"
 
 namespace sicvm::tool {
 
@@ -20,6 +21,9 @@ struct RunConfig {
   bool step = false;
   bool watch = false;
   runner::SessionOptions host;    // points, shared memory, store, command limit
+  std::optional<standby::Endpoint> primaryOf;  // --primary: the standby this run sends its state to
+  std::optional<standby::Endpoint> standbyAt;  // --standby: listen here and wait as the standby
+  int64_t takeoverAfterMs = 0;    // --takeover-after, or its default
 };
 
 // Reads the options of `sicvm run`. Returns -1 when the run may go ahead;
