@@ -242,6 +242,15 @@ void Primary::run() {
     }
     if (!readAcks(error)) lose(error);
   }
+  // A run that ends waits a little for the standby to acknowledge the last
+  // state, so that the summary tells whether it arrived.
+  int64_t deadline = nowMs() + kSendTimeoutMs;
+  std::string error;
+  while (fd_ >= 0 && counters().acked < sentSeq_ && nowMs() < deadline) {
+    pollfd p{fd_, POLLIN, 0};
+    poll(&p, 1, 20);
+    if (!readAcks(error)) break;
+  }
   closeSocket(fd_);
 }
 

@@ -52,8 +52,8 @@ class Primary {
 
   // Takes the state after cycle `seq`; never waits for the sender.
   void afterCycle(uint64_t seq);
-  // Gives the sender up to kSendTimeoutMs to send the last state, then
-  // stops it and closes the connection.
+  // Gives the sender up to kSendTimeoutMs to send the last state and as long
+  // again for its acknowledgement, then stops it and closes the connection.
   void finish();
 
   struct Counters {
