@@ -155,7 +155,9 @@ bool Standby::handle(Connection &c, const Frame &frame, std::string &error) {
 bool Standby::receive(Connection &c) {
   uint8_t buffer[16384];
   std::string error;
-  for (;;) {
+  // At most 64 reads a call, so that a sender that never pauses cannot keep
+  // the standby from looking at its other connections and its clock.
+  for (int reads = 0; reads < 64; ++reads) {
     ssize_t n = recv(c.fd, buffer, sizeof buffer, 0);
     if (n > 0) {
       c.reader.feed(buffer, size_t(n));
@@ -183,6 +185,7 @@ bool Standby::receive(Connection &c) {
     }
     return false;
   }
+  return true;
 }
 
 bool Standby::serve(int waitMs) {
