@@ -106,7 +106,7 @@ std::vector<std::string> subcommandNames(const std::string &help) {
 
 SubcommandInfo readSubcommand(const std::string &name, const std::string &help) {
   SubcommandInfo info{name, "", {}, {}};
-  static const std::regex option(R"(^ {2,}(-[A-Za-z], )?(--[a-z0-9-]+)(?: ([A-Z][A-Za-z0-9.]*))?(\s|$))");
+  static const std::regex option(R"(^ {2,}(-[A-Za-z], )?(--[a-z0-9-]+)(?: ([A-Z][A-Za-z0-9._:]*))?(\s|$))");
   // The usage line and its continuations ("       sicvm points watch ...").
   const std::regex usage("^(?:usage:)? +sicvm " + name + " ([^ \\[-][^ ]*)(.*)$");
   static const std::regex alternatives(R"(^(?: \| [a-z][a-z0-9-]*)+)");

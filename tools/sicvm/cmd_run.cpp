@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "cycle_text.h"
+#include "hot_standby.h"
 #include "image_file.h"
 #include "options.h"
 #include "pacer.h"
@@ -60,6 +61,7 @@ int runCommand(const std::vector<std::string> &args) {
   std::string symbolPath = config.symbols.value_or(withExtension(config.image, ".sym"));
   if (config.reload && !runner::readSymbolFile(symbolPath, bytes, runningNames, error))
     return usageError("--reload needs the symbol file of the image: " + error, "run");
+  standby::ImageIdentity identity = HotStandby::identify(bytes);
   runner::Session session(std::move(bytes));
   switch (session.setUp(config.host, error)) {
     case runner::SetUpResult::OK: break;
@@ -88,6 +90,14 @@ int runCommand(const std::vector<std::string> &args) {
     online = std::make_unique<runner::OnlineChange>(session, runner::OnlineChange::Files{config.image, symbolPath},
                                                     config.host, std::move(runningNames), g_hangup);
     std::signal(SIGHUP, onHangup);
+  std::unique_ptr<HotStandby> redundancy;
+  if (!HotStandby::start(config, session, identity, redundancy, error)) {
+    std::fprintf(stderr, "sicvm run: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  if (redundancy && !redundancy->waitForTakeover(g_stop)) {
+    std::printf("%s\n", redundancy->finish().c_str());
+    return kExitOk;
   }
   std::unique_ptr<Watch> watch;
   if (config.watch) watch = std::make_unique<Watch>(session, names);
@@ -114,6 +124,7 @@ int runCommand(const std::vector<std::string> &args) {
     if (modbus) modbus->publish(session.machine());
     timing.add(t);
     tally.add(r);
+    if (redundancy) redundancy->afterCycle(tally.cycles);
     stats.write(tally.cycles, t, r);
     if (watch)
       watch->show(tally.cycles, r, timing.text());
@@ -126,6 +137,7 @@ int runCommand(const std::vector<std::string> &args) {
   if (modbus) std::printf("%s\n", stopModbus(*modbus).c_str());
   std::printf("%s\n", tally.summary(g_stop).c_str());
   if (tally.cycles > 0) std::printf("cycle time: %s\n", timing.text().c_str());
+  if (redundancy) std::printf("%s\n", redundancy->finish().c_str());
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
   if (online) std::signal(SIGHUP, SIG_DFL);

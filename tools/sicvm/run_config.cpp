@@ -61,7 +61,16 @@ void printUsage() {
       "                      free port); needs --points and --modbus-map\n"
       "  --modbus-map FILE   the map: point,table,address,type,access[,word_order] lines\n"
       "  --modbus-read-only  refuse every write function (exception 1)\n"
-      "  --modbus-idle-timeout S  close a connection idle for S seconds (default 60)\n\n"
+      "  --modbus-idle-timeout S  close a connection idle for S seconds (default 60)\n"
+      "  --primary HOST:PORT run as the primary of hot standby: after each cycle send the\n"
+      "                      program's state to the standby at HOST:PORT; the run never\n"
+      "                      waits for it, and goes on without it when it is lost\n"
+      "  --standby HOST:PORT wait as the standby: listen on HOST:PORT (port 0: a free\n"
+      "                      one, printed), hold the states the primary sends, run no\n"
+      "                      cycle and write no point until it takes over\n"
+      "  --takeover-after MS the standby takes over when no state has come for MS\n"
+      "                      milliseconds (default 3 periods, 100 with --period 0);\n"
+      "                      must be longer than the period\n\n"
       "Exit status: 0 every cycle completed, %d usage or file error, %d set-up failed,\n"
       "%d verification failed, %d a cycle stopped with a fatal error (above 100).\n",
       runner::kDefaultCommandLimit, kExitUsage, kExitSetUp, kExitVerify, kExitRunError);
@@ -109,6 +118,37 @@ bool modbusOptions(const Options &options, RunConfig &config, std::string &error
   return true;
 }
 
+// --primary, --standby and --takeover-after; -1 when they fit together.
+int readStandbyOptions(const Options &options, RunConfig &config) {
+  std::string error;
+  if (options.has("--primary") && options.has("--standby"))
+    return usageError("--primary and --standby exclude each other", "run");
+  if (options.has("--takeover-after") && !options.has("--standby"))
+    return usageError("--takeover-after is an option of the standby (--standby)", "run");
+  if (options.has("--primary") && config.step)
+    return usageError("--step cannot be used with --primary: a stepped cycle holds up the states the standby waits for",
+                      "run");
+  standby::Endpoint endpoint;
+  if (auto primary = options.value("--primary")) {
+    if (!standby::parseEndpoint(*primary, false, endpoint, error)) return usageError("--primary: " + error, "run");
+    config.primaryOf = endpoint;
+  }
+  if (auto standby = options.value("--standby")) {
+    if (!standby::parseEndpoint(*standby, true, endpoint, error)) return usageError("--standby: " + error, "run");
+    config.standbyAt = endpoint;
+    long long takeover = config.periodMs > 0 ? 3 * config.periodMs : 100;
+    if (options.has("--takeover-after")) {
+      numberOption(options, "--takeover-after", 1, 86400000, takeover, error);
+      if (takeover <= config.periodMs)
+        return usageError("--takeover-after " + std::to_string(takeover) + " must be longer than the period (" +
+                              std::to_string(config.periodMs) + " ms): a healthy primary sends one state a period",
+                          "run");
+    }
+    config.takeoverAfterMs = takeover;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
@@ -120,7 +160,8 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
                      {"--watch", false}, {"--symbols", true}, {"--stats", true},
                      {"--reload", false},
                      {"--modbus", true}, {"--modbus-map", true}, {"--modbus-read-only", false},
-                     {"--modbus-idle-timeout", true}},
+                     {"--modbus-idle-timeout", true},
+                     {"--primary", true}, {"--standby", true}, {"--takeover-after", true}},
                     options, error))
     return usageError(error, "run");
   if (options.help) {
@@ -128,8 +169,9 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
     return kExitOk;
   }
   if (options.positional.size() != 1) return usageError("expected one IMAGE file", "run");
-  long long cycles = -1, period = 100, limit = 0, level = 0;
+  long long cycles = -1, period = 100, limit = 0, level = 0, takeover = 0;
   if (!numberOption(options, "--cycles", 0, INT64_MAX, cycles, error) ||
+      !numberOption(options, "--takeover-after", 1, 86400000, takeover, error) ||
       !numberOption(options, "--period", 0, 86400000, period, error) ||
       !numberOption(options, "--command-limit", 0, INT32_MAX, limit, error) ||
       !numberOption(options, "--log-level", 0, 100, level, error))
@@ -152,7 +194,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
   if (nvram != "none") config.host.nvramFile = nvram;
   if (options.has("--command-limit")) config.host.commandLimit = static_cast<int32_t>(limit);
   if (!modbusOptions(options, config, error)) return usageError(error, "run");
-  return -1;
+  return readStandbyOptions(options, config);
 }
 
 }  // namespace sicvm::tool

@@ -8,6 +8,7 @@
 
 #include "modbus_server.h"
 #include "runner/session.h"
+#include "standby/net.h"
 
 namespace sicvm::tool {
 
@@ -24,6 +25,9 @@ struct RunConfig {
   runner::SessionOptions host;    // points, shared memory, store, command limit
   std::optional<modbus::ServerOptions> modbus;  // --modbus HOST:PORT and the options that go with it
   std::string modbusMap;          // --modbus-map: the map file
+  std::optional<standby::Endpoint> primaryOf;  // --primary: the standby this run sends its state to
+  std::optional<standby::Endpoint> standbyAt;  // --standby: listen here and wait as the standby
+  int64_t takeoverAfterMs = 0;    // --takeover-after, or its default
 };
 
 // Reads the options of `sicvm run`. Returns -1 when the run may go ahead;
