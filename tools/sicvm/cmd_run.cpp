@@ -90,6 +90,7 @@ int runCommand(const std::vector<std::string> &args) {
     online = std::make_unique<runner::OnlineChange>(session, runner::OnlineChange::Files{config.image, symbolPath},
                                                     config.host, std::move(runningNames), g_hangup);
     std::signal(SIGHUP, onHangup);
+  }
   std::unique_ptr<HotStandby> redundancy;
   if (!HotStandby::start(config, session, identity, redundancy, error)) {
     std::fprintf(stderr, "sicvm run: %s\n", error.c_str());
