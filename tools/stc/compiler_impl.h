@@ -143,6 +143,7 @@ class Compiler {
   void loop(Block &body, size_t exitLabel);
   bool condition(Expr &e);
   void store(Expr &target, const Operand &v, uint8_t from);
+  void storeElement(Expr &target, Operand v);
   void assign(Stmt &s);
   void ifStatement(Stmt &s);
   void caseStatement(Stmt &s);

@@ -94,12 +94,24 @@ void Compiler::store(Expr &target, const Operand &v, uint8_t from) {
       x = temp(a.type);
       convert(v, from, x, a.type);
     }
-    emit(op("aput"), index(*target.operands[1], a), x, Operand::array(0, a.number));
+    storeElement(target, x);
     return;
   }
   Operand dst = Operand::var(0, vars_[target.key].number);
   if (from == target.type) emit(op("mov"), v, Operand::none(), dst);
   else convert(v, from, dst, target.type);
+}
+
+// aput takes the element's new value from a var only, so a constant value
+// (a literal, a VAR CONSTANT) is moved into a temporary first.
+void Compiler::storeElement(Expr &target, Operand v) {
+  VarInfo &a = vars_[target.operands[0]->key];
+  if (!isVarOperand(v)) {
+    Operand t = temp(a.type);
+    emit(op("mov"), v, Operand::none(), t);
+    v = t;
+  }
+  emit(op("aput"), index(*target.operands[1], a), v, Operand::array(0, a.number));
 }
 
 void Compiler::assign(Stmt &s) {
@@ -121,8 +133,7 @@ void Compiler::assign(Stmt &s) {
   if (!assignable(*s.value, t, want)) return;
   if (target.kind == Expr::INDEX) {
     VarInfo &a = vars_[target.operands[0]->key];
-    Operand v = valueAs(*s.value, a.type);
-    emit(op("aput"), index(*target.operands[1], a), v, Operand::array(0, a.number));
+    storeElement(target, valueAs(*s.value, a.type));
     return;
   }
   into(*s.value, Operand::var(0, vars_[target.key].number), want);
