@@ -53,7 +53,7 @@ TEST(StDiagnostics, WrongProgramsGetTheirMessages) {
       {program("x : INT;\n", "x := 1 $ 2;\n"), "test.st:5:8: error: unexpected character '$'", 2},
       // Every error of the file at once.
       {program("x : INT;\n", "y := 1;\nz := 2;\nx := TRUE;\n"), "test.st:5:1: error: 'y' is not declared", 3},
-      {"VAR x : INT; END_VAR", "test.st:1:1: error: expected 'PROGRAM', found 'VAR'", 1},
+      {"VAR x : INT; END_VAR", "test.st:1:1: error: expected 'PROGRAM', 'FUNCTION' or 'FUNCTION_BLOCK', found 'VAR'", 1},
   };
   for (const Case &c : cases) {
     stc::Compilation r = stc::compile(c.source, "test.st");
@@ -155,11 +155,17 @@ TEST(StFuzz, MutatedSourcesNeverCrashTheCompiler) {
       "IF x > 3 THEN a[x MOD 4] := INT_TO_REAL(x) * 1.5; ELSE b := NOT b; END_IF;\n"
       "t(IN := b, PT := T#1s);\nCASE x OF 1..2: x := 0; ELSE x := MAX(x, 2); END_CASE;\n"
       "FOR x := 1 TO 3 DO WHILE b DO EXIT; END_WHILE; END_FOR;\n");
+  // Every other source starts from one with a function and a function block.
+  const std::string units =
+      "FUNCTION F : DINT\nVAR_INPUT a : DINT := 2; END_VAR\nVAR n : INT; END_VAR\nF := a * 2; RETURN;\nEND_FUNCTION\n"
+      "FUNCTION_BLOCK B\nVAR_INPUT i : BOOL; END_VAR\nVAR_OUTPUT q : DINT; END_VAR\nVAR t : TON; END_VAR\n"
+      "t(IN := i, PT := T#1s); IF t.Q THEN q := F(q); END_IF;\nEND_FUNCTION_BLOCK\n" +
+      program("b : B; x : DINT;\n", "b(i := x > 0); x := b.q + F(a := x); b.i := TRUE;\n");
   std::mt19937 rng(1234);
   const std::string alphabet = "();:=[]., +-*/<>#%'\"$\tabcxyzIFTHENEND_IF0123456789\n";
   size_t rejected = 0, accepted = 0;
   for (int n = 0; n < 3000; ++n) {
-    std::string s = seed;
+    std::string s = n % 2 ? units : seed;
     int edits = 1 + static_cast<int>(rng() % 6);
     for (int e = 0; e < edits; ++e) {
       size_t at = rng() % (s.size() + 1);
