@@ -85,6 +85,7 @@ symbols::SymbolTable Compiler::symbolTable(const std::vector<uint8_t> &image) co
         table.segments[1] = "blocks";
         nameCells(table, 1, v);
       } else if (v.pou) {
+        nameInterface(table, v);
         nameInstance(table, *v.pou, v.instance, v.name);
       } else if (v.array) {
         table.arrays[v.number] = v.name;
@@ -111,6 +112,19 @@ void Compiler::nameCells(symbols::SymbolTable &table, uint32_t segment, const Va
   }
 }
 
+// The interface cells of a user block instance, in the segment that
+// declares it (`segment`, 0 for the program): INSTANCE_MEMBER.
+void Compiler::nameInterface(symbols::SymbolTable &table, const VarInfo &v, uint32_t segment) const {
+  const Pou &pou = *v.pou;
+  uint32_t k = 0;
+  for (const auto *keys : {&pou.inputs, &pou.outputs})
+    for (const std::string &key : *keys) {
+      std::string name = v.name + "_" + pou.scope.vars.at(key).name;
+      if (symbols::validName(name)) table.vars[{segment, v.number + k}] = name;
+      ++k;
+    }
+}
+
 // An instance's segment is named after the instance (nested ones as
 // OUTER_INNER), its vars after the members, so that tools show "valve.open".
 void Compiler::nameInstance(symbols::SymbolTable &table, const Pou &pou, uint32_t segment, const std::string &prefix) const {
@@ -119,7 +133,8 @@ void Compiler::nameInstance(symbols::SymbolTable &table, const Pou &pou, uint32_
   for (const auto &[key, m] : pou.scope.vars) {
     if (m.constant || !symbols::validName(m.name)) continue;
     if (m.block) nameCells(table, segment, m);
-    else if (!m.pou) table.vars[{segment, m.number}] = m.name;
+    else if (m.pou) nameInterface(table, m, segment);
+    else table.vars[{segment, m.number}] = m.name;
   }
   for (size_t k = 0; k < pou.nested.size(); ++k)
     nameInstance(table, *pou.nested[k].second, segment + pou.nested[k].first, prefix + "_" + pou.nestedNames[k].first);

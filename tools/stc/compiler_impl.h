@@ -135,6 +135,7 @@ class Compiler {
   symbols::SymbolTable symbolTable(const std::vector<uint8_t> &image) const;
   void nameInstance(symbols::SymbolTable &table, const Pou &pou, uint32_t segment, const std::string &prefix) const;
   void nameCells(symbols::SymbolTable &table, uint32_t segment, const VarInfo &v) const;
+  void nameInterface(symbols::SymbolTable &table, const VarInfo &v, uint32_t segment = 0) const;
   void symbolsOf(std::vector<Symbol> &out, const Pou &pou, uint32_t segment, const std::string &prefix) const;
   void warnUnused();
 
