@@ -83,7 +83,7 @@ TEST(StUnits, WrongUnitsGetTheirMessages) {
   const std::string f = "FUNCTION F : DINT\nVAR_INPUT a : DINT; END_VAR\n";
   const Case cases[] = {
       {f + "F := F(a);\nEND_FUNCTION\n" + withProgram("", "x : DINT;", "x := F(1);"),
-       "test.st:3:1: error: recursive call of 'F' (a function or function block cannot call itself, directly or through others)"},
+       "test.st:3:6: error: recursive call of 'F' (a function or function block cannot call itself, directly or through others)"},
       {f + "F := G(a);\nEND_FUNCTION\nFUNCTION G : DINT\nVAR_INPUT a : DINT; END_VAR\nG := F(a);\nEND_FUNCTION\n" +
            withProgram("", "x : DINT;", "x := F(1);"),
        "test.st:"},

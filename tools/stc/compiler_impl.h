@@ -198,7 +198,7 @@ class Compiler {
   uint8_t checkUserCall(Expr &e, Pou &pou, CallPlan &plan);
   void userCall(Expr &e, const CallPlan &plan, const Operand &dst);
   void userBlockCall(Expr &call, VarInfo &v);
-  void callCode(Pou &pou, uint32_t segmentIndex, uint32_t segment);
+  void callCode(Pou &pou, uint32_t segmentIndex, uint32_t segment, Loc at);
   VarInfo *userMember(Expr &e, VarInfo **instance);
 
   // code.cpp

@@ -80,12 +80,12 @@ uint8_t Compiler::checkUserCall(Expr &e, Pou &pou, CallPlan &plan) {
 }
 
 // set_ds to the callee's segment, then the call of its code.
-void Compiler::callCode(Pou &pou, uint32_t segmentIndex, uint32_t segment) {
-  if (frame_->pou) frame_->pou->calls.push_back({&pou, statementLoc_});
+void Compiler::callCode(Pou &pou, uint32_t segmentIndex, uint32_t segment, Loc at) {
+  if (frame_->pou) frame_->pou->calls.push_back({&pou, at});
   emit(op("set_ds"), Operand::var(segmentIndex, 0), num(segment));
-  uint32_t at = emit(op("call"), num(0, VM_CALL_CODE | 1u), num(0));
-  if (labels_[pou.entry].address >= 0) target(at, 0, static_cast<uint32_t>(labels_[pou.entry].address));
-  else labels_[pou.entry].fixups.push_back({at, 0});
+  uint32_t call = emit(op("call"), num(0, VM_CALL_CODE | 1u), num(0));
+  if (labels_[pou.entry].address >= 0) target(call, 0, static_cast<uint32_t>(labels_[pou.entry].address));
+  else labels_[pou.entry].fixups.push_back({call, 0});
 }
 
 void Compiler::userCall(Expr &e, const CallPlan &plan, const Operand &dst) {
@@ -99,7 +99,7 @@ void Compiler::userCall(Expr &e, const CallPlan &plan, const Operand &dst) {
                                   : constOperand(pou.cells[member.number].init));
   }
   for (const Operand &v : values) push(v);
-  callCode(pou, 0, pou.segment);
+  callCode(pou, 0, pou.segment, e.loc);
   emit(op("pop_vars"), isVarOperand(dst) ? dst : temp(pou.result), num(1));
   for (size_t k = pou.outputs.size(); k-- > 0;) {
     uint8_t t = pou.scope.vars[pou.outputs[k]].type;
@@ -107,7 +107,6 @@ void Compiler::userCall(Expr &e, const CallPlan &plan, const Operand &dst) {
     emit(op("pop_vars"), out, num(1));
     if (plan.outArgs[k]) store(*plan.outArgs[k], out, t);
   }
-  (void)e;
 }
 
 // inst(IN := x, OUT => y): the given inputs into the interface cells, all
@@ -152,7 +151,7 @@ void Compiler::userBlockCall(Expr &call, VarInfo &v) {
   if (in) emit(op("push_vars"), Operand::var(v.segment, v.number), num(in));
   // The program reaches an instance's segment by its number, a block its
   // nested instance's by the offset from its own.
-  callCode(pou, frame_->pou ? 1 : 0, v.instance);
+  callCode(pou, frame_->pou ? 1 : 0, v.instance, call.loc);
   if (out) emit(op("pop_vars"), Operand::var(v.segment, v.number + in + out - 1), num(out));
   for (auto [target, member] : outputs) store(*target, cell(*member), member->type);
 }
