@@ -55,6 +55,8 @@ TEST(StExamples, ValvesFollowTheModelCycleByCycle) {
     std::string message;
     ASSERT_EQ(session.setUp(options, message), sicvm::runner::SetUpResult::OK) << message;
     auto *points = PointDbValues(session.points());
+    // The records are packed: values are read by copy, never by reference.
+    auto point = [&](int index) -> double { return points[index].value; };
     std::ifstream model(expected);
     double level;
     int fill, drain, inletOpen, outletOpen, reset, inletCmd, outletCmd, faults, openings;
@@ -71,11 +73,11 @@ TEST(StExamples, ValvesFollowTheModelCycleByCycle) {
       points[6].value = reset;
       sicvm::runner::CycleResult r = session.runCycle();
       ASSERT_EQ(r.runStatus, uint32_t(VM_CYCLE_COMPLETE)) << "cycle " << cycles;
-      ASSERT_EQ(points[7].value, inletCmd) << "inlet command, cycle " << cycles;
-      ASSERT_EQ(points[8].value, outletCmd) << "outlet command, cycle " << cycles;
-      ASSERT_EQ(points[9].value, faults) << "faults, cycle " << cycles;
-      ASSERT_EQ(points[10].value, openings) << "openings, cycle " << cycles;
-      ASSERT_EQ(bitsOf(points[11].value), filled) << "filled, cycle " << cycles;
+      ASSERT_EQ(point(7), inletCmd) << "inlet command, cycle " << cycles;
+      ASSERT_EQ(point(8), outletCmd) << "outlet command, cycle " << cycles;
+      ASSERT_EQ(point(9), faults) << "faults, cycle " << cycles;
+      ASSERT_EQ(point(10), openings) << "openings, cycle " << cycles;
+      ASSERT_EQ(bitsOf(point(11)), filled) << "filled, cycle " << cycles;
       faulted += faults != 0;
     }
     EXPECT_EQ(cycles, 400);
