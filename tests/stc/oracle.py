@@ -2,8 +2,10 @@
 """Random typed Structured Text programs and the values they must compute.
 
 Each program declares input vars of the types BOOL, INT, DINT, REAL and
-LREAL with random initial values, then assigns one random expression (or an
-IF, CASE or FOR statement built of them) to each of its result vars. This
+LREAL with random initial values and one array of each type, then assigns
+one random expression (or an IF, CASE or FOR statement built of them, or a
+store into an array element followed by a read of one) to each of its
+result vars. This
 script evaluates every expression itself by the rules of the language as the
 machine implements them, independently of the compiler:
 
@@ -30,6 +32,7 @@ import struct
 
 INT, DINT, REAL, LREAL, BOOL = 'INT', 'DINT', 'REAL', 'LREAL', 'BOOL'
 NUMERIC = [INT, DINT, REAL, LREAL]
+ARRAY_LEN = 8
 WIDENS = {(INT, DINT), (INT, REAL), (INT, LREAL), (DINT, LREAL), (REAL, LREAL)}
 
 
@@ -359,12 +362,34 @@ def program(rng, index, statements):
     decls = g.declare()
     body, results = [], []
     decls.append('  k : DINT;')
+    arrays = {}
+    for t in [BOOL] + NUMERIC:
+        arrays[t] = ('a' + t.lower(), [fix(t, 0)] * ARRAY_LEN)
+        decls.append('  a%s : ARRAY [0..%d] OF %s;' % (t.lower(), ARRAY_LEN - 1, t))
     for n in range(statements):
         t = rng.choice([BOOL, INT, DINT, REAL, LREAL])
         name = 'res%d' % n
         depth = rng.randint(1, 4)
         form = rng.random()
-        if form < 0.8:
+        if form < 0.06:
+            # A store into an element (often of a bare literal), then a read
+            # of an element of the same array.
+            arr, cells = arrays[t]
+            if rng.random() < 0.5:
+                text, v = g.literal(t)
+            else:
+                text, v = g.expr(t, depth)
+            at = rng.randrange(ARRAY_LEN)
+            where = str(at)
+            if rng.random() < 0.3:
+                name_i, vi = g.leaf_var(INT)
+                at = abs(int(math.fmod(vi, ARRAY_LEN)))
+                where = 'ABS(%s MOD %d)' % (name_i, ARRAY_LEN)
+            cells[at] = fix(t, v)
+            read = rng.choice([at, rng.randrange(ARRAY_LEN)])
+            body.append('%s[%s] := %s; %s := %s[%d];' % (arr, where, text, name, arr, read))
+            v = cells[read]
+        elif form < 0.8:
             text, v = g.expr(t, depth)
             body.append('%s := %s;' % (name, text))
         elif form < 0.9:

@@ -14,6 +14,16 @@
 
 namespace sicvm::test {
 
+// Whether a compiled image passes set-up and the code, var and array
+// verifiers, as every image the compiler writes must; the reason when not.
+inline ::testing::AssertionResult Verifies(const stc::Compilation &c) {
+  if (!c.ok()) return ::testing::AssertionFailure() << "no image: " << (c.rendered.empty() ? "" : c.rendered[0]);
+  runner::Session session(c.image);
+  std::string message;
+  if (session.setUp({}, message) != runner::SetUpResult::OK) return ::testing::AssertionFailure() << message;
+  return ::testing::AssertionSuccess();
+}
+
 class StProgram {
  public:
   explicit StProgram(const std::string &source, int32_t commandLimit = 1000000) {

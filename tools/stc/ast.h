@@ -1,5 +1,6 @@
-// The syntax tree of one Structured Text program, as the parser builds it
-// and the code generator reads it.
+// The syntax tree of a Structured Text source: its program organisation
+// units (one PROGRAM, and FUNCTIONs and FUNCTION_BLOCKs), as the parser
+// builds it and the code generator reads it.
 #pragma once
 
 #include <cstdint>
@@ -95,7 +96,7 @@ struct TypeSpec {
   ExprPtr low, high;
 };
 
-enum class Section { VAR, GLOBAL, CONSTANT, RETAIN };
+enum class Section { VAR, GLOBAL, CONSTANT, RETAIN, INPUT, OUTPUT, IN_OUT, TEMP };
 
 struct VarDecl {
   std::string name;
@@ -109,11 +110,22 @@ struct VarDecl {
   bool listInit = false;
 };
 
+enum class PouKind { PROGRAM, FUNCTION, FUNCTION_BLOCK };
+
+// One PROGRAM, FUNCTION or FUNCTION_BLOCK.
 struct Program {
+  PouKind kind = PouKind::PROGRAM;
   std::string name;
+  std::string key;  // upper-cased name
   Loc loc;
+  TypeSpec result;  // FUNCTION: the result type
   std::vector<VarDecl> vars;
   Block body;
+};
+
+// Everything of one source, in source order.
+struct Unit {
+  std::vector<Program> pous;
 };
 
 }  // namespace sicvm::stc

@@ -40,9 +40,21 @@ uint8_t Compiler::checkCall(Expr &e, uint8_t hint) {
   const std::string &name = e.key;
   CallPlan plan;
   uint8_t result = kError;
-  if (vars_.count(name) && vars_[name].block) {
+  if (VarInfo *v = find(name); v && (v->block || v->pou)) {
     diag_.error(e.loc, "a function block call is a statement of its own: " + e.text + "(...);");
     return kError;
+  }
+  if (Pou *pou = findPou(name)) {
+    if (!pou->isFunction()) {
+      diag_.error(e.loc, "function block " + pou->ast->name + " is called through an instance: declare 'name : " +
+                             pou->ast->name + ";' and call name(...);");
+      return kError;
+    }
+    if (pou->state != 2) return kError;
+    result = checkUserCall(e, *pou, plan);
+    if (result == kError) return kError;
+    plans_[&e] = plan;
+    return result;
   }
   for (auto &a : e.args)
     if (a.output) {
@@ -213,6 +225,7 @@ void Compiler::callInto(Expr &e, const Operand &dst) {
       emit(plan.commands[0], a, b, dst);
       return;
     }
+    case CallPlan::USER: userCall(e, plan, dst); return;
     case CallPlan::NONE: return;
   }
 }
@@ -227,7 +240,7 @@ void Compiler::hostCall(Expr &e, const CallPlan &plan, const Operand &dst) {
     if (explicitOuts) {
       Expr &target = *e.args[plan.inputs.size() + k].value;
       if (target.kind == Expr::NAME && target.type == plan.outputs[k]) {
-        outs.push_back(Operand::var(0, vars_[target.key].number));
+        outs.push_back(var(target.key).operand());
       } else {
         outs.push_back(temp(plan.outputs[k]));
         stores.push_back({&target, static_cast<uint8_t>(k)});
@@ -243,10 +256,10 @@ void Compiler::hostCall(Expr &e, const CallPlan &plan, const Operand &dst) {
 }
 
 void Compiler::callStatement(Expr &call) {
-  auto it = vars_.find(call.key);
-  if (it != vars_.end() && it->second.block) {
-    it->second.used = true;
-    blockCall(call, it->second);
+  if (VarInfo *v = find(call.key); v && (v->block || v->pou)) {
+    v->used = true;
+    if (v->pou) userBlockCall(call, *v);
+    else blockCall(call, *v);
     return;
   }
   uint8_t t = check(call);
@@ -256,7 +269,8 @@ void Compiler::callStatement(Expr &call) {
     hostCall(call, plan, Operand::none());
     return;
   }
-  diag_.warning(call.loc, "the result of " + call.text + " is not used");
+  if (plan.kind != CallPlan::USER || plan.pou->outputs.empty())
+    diag_.warning(call.loc, "the result of " + call.text + " is not used");
   Operand dummy = temp(t);
   into(call, dummy, t);
 }

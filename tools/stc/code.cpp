@@ -42,9 +42,9 @@ void Compiler::jump(int codeValue, size_t label, const Operand &condition) {
 }
 
 Operand Compiler::temp(uint8_t t) {
-  std::vector<uint32_t> &pool = temps_[t];
-  if (inUse_[t] == pool.size()) pool.push_back(builder_.var(global_, zero(t)));
-  return Operand::var(0, pool[inUse_[t]++]);
+  std::vector<uint32_t> &pool = frame_->temps[t];
+  if (frame_->inUse[t] == pool.size()) pool.push_back(newCell(zero(t)));
+  return Operand::var(frame_->segmentIndex, pool[frame_->inUse[t]++]);
 }
 
 bool Compiler::sameOperand(const Operand &a, const Operand &b) {

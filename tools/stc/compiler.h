@@ -1,5 +1,5 @@
-// The Structured Text compiler: one PROGRAM ... END_PROGRAM source to one
-// SIC image, built through the image builder.
+// The Structured Text compiler: one source (a PROGRAM with its FUNCTIONs and
+// FUNCTION_BLOCKs) to one SIC image, built through the image builder.
 //
 // The image: data segment 0 holds the program's vars (in declaration
 // order, after the two base vars) and the compiler's temporaries; when the
@@ -10,7 +10,10 @@
 //     main: load_points; <the body>; save_points; ret
 //
 // Without instances the code is the body between load_points and
-// save_points, then ret. Arrays are the image's arrays, in declaration
+// save_points, then ret. The code of user functions and function blocks
+// follows, each ending in ret; every function and every instance of a user
+// block has data segments of its own (scopes.cpp describes the calling
+// convention). Arrays are the image's arrays, in declaration
 // order. Constants (VAR CONSTANT) take no storage: their values are put
 // into the commands.
 #pragma once

@@ -9,31 +9,73 @@
 
 namespace sicvm::stc {
 
-void Compiler::declare(Program &p) {
-  for (VarDecl &d : p.vars) {
+// Declares vars into the current scope, their cells into the current
+// frame: data segment 0 for the program, the unit's cells for a function or
+// function block.
+void Compiler::declare(std::vector<VarDecl> &vars) {
+  Pou *unit = frame_->pou;
+  for (VarDecl &d : vars) {
     if (diag_.full()) return;
-    if (vars_.count(d.key)) {
-      diag_.error(d.loc, "'" + d.name + "' is already declared (at line " +
-                             std::to_string(vars_[d.key].loc.line) + ")");
+    Scope &into = d.section == Section::GLOBAL && !unit ? globals_ : *scope_;
+    VarInfo *earlier = into.vars.count(d.key) ? &into.vars[d.key] : nullptr;
+    if (!unit && !earlier) earlier = globals_.vars.count(d.key) ? &globals_.vars[d.key] : nullptr;
+    if (earlier) {
+      diag_.error(d.loc, "'" + d.name + "' is already declared (at line " + std::to_string(earlier->loc.line) + ")");
+      continue;
+    }
+    if (unit && unit->isFunction() && d.key == unit->ast->key) {
+      diag_.error(d.loc, "'" + d.name + "' is the function's result; it is not declared again");
       continue;
     }
     VarInfo v;
     v.name = d.name;
     v.loc = d.loc;
-    if (const FunctionBlock *fb = findFunctionBlock(d.type.key); fb && !d.type.array) {
-      declareBlock(d, v, *fb);
+    v.section = d.section;
+    v.segment = frame_->segmentIndex;
+    if (d.section == Section::IN_OUT) {
+      diag_.error(d.loc, unit ? "VAR_IN_OUT is not supported yet" : "VAR_IN_OUT belongs to functions and function blocks");
+      continue;
+    }
+    if (unit && d.section == Section::GLOBAL) {
+      diag_.error(d.loc, "VAR_GLOBAL belongs to the PROGRAM");
+      continue;
+    }
+    if (unit && d.binding.present) {
+      diag_.error(d.binding.loc, "only the PROGRAM's vars can be bound to points");
+      continue;
+    }
+    bool member = unit && (d.section == Section::INPUT || d.section == Section::OUTPUT);
+    const FunctionBlock *fb = findFunctionBlock(d.type.key);
+    Pou *user = findPou(d.type.key);
+    if (user && user->isFunction()) user = nullptr;
+    if ((fb || user) && !d.type.array) {
+      if (member || (unit && unit->isFunction())) {
+        diag_.error(d.type.loc, std::string(member ? "an input or output" : "a FUNCTION's var") +
+                                    " cannot be a function block instance");
+        continue;
+      }
+      if (fb) declareBlock(d, v, *fb);
+      else declareInstance(d, v, *user);
+      continue;
+    }
+    if ((fb || user) && d.type.array) {
+      diag_.error(d.type.loc, "arrays of function block instances are not supported yet");
       continue;
     }
     int t = typeOfName(d.type.key);
     if (t < 0) {
       diag_.error(d.type.loc, "unknown type '" + d.type.name + "'");
       v.type = kError;  // later uses of the name stay quiet
-      vars_[d.key] = v;
+      into.vars[d.key] = v;
       continue;
     }
     v.type = static_cast<uint8_t>(t);
     if (d.type.array) {
-      declareArray(d, v);
+      if (unit) {
+        diag_.error(d.type.loc, "arrays inside a FUNCTION or FUNCTION_BLOCK are not supported yet");
+        continue;
+      }
+      declareArray(d, v, into);
       continue;
     }
     if (d.listInit) diag_.error(d.loc, "'" + d.name + "' is not an array; its initial value is one value");
@@ -48,33 +90,77 @@ void Compiler::declare(Program &p) {
       v.constant = true;
       v.value = init;
       v.used = true;
-      vars_[d.key] = v;
+      into.vars[d.key] = v;
       continue;
     }
     build::Var var(init);
     if (d.binding.present) bind(d, var);
     v.bound = d.binding.present;
-    v.number = builder_.var(global_, var);
-    vars_[d.key] = v;
+    v.number = newCell(var);
+    into.vars[d.key] = v;
+    if (member) (d.section == Section::INPUT ? unit->inputs : unit->outputs).push_back(d.key);
   }
 }
 
+// A standard block's cells: in the program they are the data segment
+// "blocks", in a function block they are cells of its own frame; either
+// way the block runs on the local segment.
 void Compiler::declareBlock(VarDecl &d, VarInfo &v, const FunctionBlock &fb) {
   if (d.binding.present) diag_.error(d.binding.loc, "a function block instance cannot be bound to a point");
   if (d.init || d.listInit) diag_.error(d.loc, "a function block instance takes no initial value");
   if (d.section == Section::CONSTANT) diag_.error(d.loc, "a function block instance cannot be a constant");
-  if (!blocks_) blocks_ = builder_.segment(0, 0);
   v.block = &fb;
-  v.number = builder_.varCount(*blocks_);
+  v.segment = 1;
+  if (frame_->cells) {
+    v.number = static_cast<uint32_t>(frame_->cells->size());
+  } else {
+    if (!blocks_) blocks_ = builder_.segment(0, 0);
+    v.number = builder_.varCount(*blocks_);
+  }
   if (v.number > 255 - fb.cells.size()) {
     diag_.error(d.loc, "too many function block instances (their cells must fit in 255 vars)");
     return;
   }
-  for (const BlockCell &cell : fb.cells) builder_.var(*blocks_, typed(cell.type, cell.init));
-  vars_[d.key] = v;
+  for (const BlockCell &cell : fb.cells) {
+    if (frame_->cells) frame_->cells->push_back(typed(cell.type, cell.init));
+    else builder_.var(*blocks_, typed(cell.type, cell.init));
+  }
+  scope_->vars[d.key] = v;
 }
 
-void Compiler::declareArray(VarDecl &d, VarInfo &v) {
+// An instance of a user function block: its interface cells (a copy of its
+// inputs and outputs) in the declaring frame, its state in data segments of
+// its own.
+void Compiler::declareInstance(VarDecl &d, VarInfo &v, Pou &pou) {
+  if (d.binding.present) diag_.error(d.binding.loc, "a function block instance cannot be bound to a point");
+  if (d.init || d.listInit) diag_.error(d.loc, "a function block instance takes no initial value");
+  if (d.section == Section::CONSTANT) diag_.error(d.loc, "a function block instance cannot be a constant");
+  layOut(pou);
+  if (pou.state != 2) {
+    diag_.error(d.type.loc, "function block " + pou.ast->name + " contains an instance of itself");
+    return;
+  }
+  v.pou = &pou;
+  v.number = static_cast<uint32_t>(-1);
+  for (const auto *keys : {&pou.inputs, &pou.outputs})
+    for (const std::string &key : *keys) {
+      uint32_t n = newCell(pou.cells[pou.scope.vars[key].number]);
+      if (v.number == static_cast<uint32_t>(-1)) v.number = n;
+    }
+  if (frame_->pou) {
+    Pou &parent = *frame_->pou;
+    v.instance = parent.segments;
+    parent.segments += pou.segments;
+    parent.nested.push_back({v.instance, &pou});
+    parent.nestedNames.push_back({v.name, v.instance});
+  } else {
+    v.instance = allocateInstance(pou);
+    instances_.push_back({v.instance, &pou});
+  }
+  scope_->vars[d.key] = v;
+}
+
+void Compiler::declareArray(VarDecl &d, VarInfo &v, Scope &into) {
   auto low = constant(*d.type.low, DINT), high = constant(*d.type.high, DINT);
   if (!low || !high) return;
   v.array = true;
@@ -97,7 +183,7 @@ void Compiler::declareArray(VarDecl &d, VarInfo &v) {
   for (auto &e : d.inits)
     if (auto c = constant(*e, v.type)) a.init.push_back(*c);
   v.number = builder_.array(a);
-  vars_[d.key] = v;
+  into.vars[d.key] = v;
 }
 
 // %PV, %PI, %PQ: the value (field 44) read and written, read only, written

@@ -46,12 +46,14 @@ Operand Compiler::value(Expr &e) {
   if (isLiteral(e)) return constOperand(literal(e));
   switch (e.kind) {
     case Expr::NAME: {
-      VarInfo &v = vars_[e.key];
+      VarInfo &v = var(e.key);
       if (v.constant) return constOperand(convertConstant(v.value, e.type));
-      return Operand::var(0, v.number);
+      return v.operand();
     }
     case Expr::MEMBER: {
       VarInfo *v = nullptr;
+      if (VarInfo *m = userMember(e, &v))
+        return Operand::var(v->segment, v->number + m->number - v->pou->firstInput);
       const BlockCell *cell = memberCell(e, &v);
       return Operand::var(1, v->number + static_cast<uint32_t>(cell - v->block->cells.data()));
     }
@@ -105,8 +107,8 @@ void Compiler::into(Expr &e, const Operand &dst, uint8_t to) {
     case Expr::BINARY: binaryInto(e, dst); return;
     case Expr::CALL: callInto(e, dst); return;
     case Expr::INDEX: {
-      VarInfo &v = vars_[e.operands[0]->key];
-      emit(op("aget"), Operand::array(0, v.number), index(*e.operands[1], v), dst);
+      VarInfo &v = var(e.operands[0]->key);
+      emit(op("aget"), Operand::array(v.segment, v.number), index(*e.operands[1], v), dst);
       return;
     }
     default: {

@@ -26,8 +26,7 @@ std::optional<Value> Compiler::constant(Expr &e, uint8_t want) {
 std::optional<Value> Compiler::literalValue(const Expr &e) {
   if (isLiteral(e)) return literal(e);
   if (e.kind == Expr::NAME) {
-    auto it = vars_.find(e.key);
-    if (it != vars_.end() && it->second.constant) return it->second.value;
+    if (VarInfo *v = find(e.key); v && v->constant) return v->value;
   }
   return std::nullopt;
 }

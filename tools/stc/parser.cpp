@@ -15,7 +15,10 @@ struct ParseError {};
 bool endsBlock(const Token &t) {
   static const std::unordered_set<std::string> keys = {"END_IF",   "ELSIF",      "ELSE",      "END_CASE",
                                                        "END_FOR",  "END_WHILE",  "UNTIL",     "END_REPEAT",
-                                                       "END_PROGRAM", "END_VAR", "VAR",       "VAR_GLOBAL"};
+                                                       "END_PROGRAM", "END_VAR", "VAR",       "VAR_GLOBAL",
+                                                       "VAR_INPUT", "VAR_OUTPUT", "VAR_IN_OUT", "VAR_TEMP",
+                                                       "END_FUNCTION", "END_FUNCTION_BLOCK", "FUNCTION",
+                                                       "FUNCTION_BLOCK", "PROGRAM", "TYPE"};
   return t.kind == Tok::END || (t.kind == Tok::NAME && keys.count(t.key));
 }
 
@@ -24,7 +27,9 @@ bool isReserved(const std::string &key) {
       "IF",     "THEN",        "ELSIF",  "ELSE",       "END_IF",  "CASE",     "OF",    "END_CASE", "FOR",
       "TO",     "BY",          "DO",     "END_FOR",    "WHILE",   "END_WHILE", "REPEAT", "UNTIL",   "END_REPEAT",
       "EXIT",   "RETURN",      "PROGRAM", "END_PROGRAM", "VAR",   "VAR_GLOBAL", "END_VAR", "CONSTANT", "RETAIN",
-      "AT",     "ARRAY",       "AND",    "OR",         "XOR",     "NOT",      "MOD",   "TRUE",     "FALSE"};
+      "AT",     "ARRAY",       "AND",    "OR",         "XOR",     "NOT",      "MOD",   "TRUE",     "FALSE",
+      "VAR_INPUT", "VAR_OUTPUT", "VAR_IN_OUT", "VAR_TEMP", "FUNCTION", "END_FUNCTION", "FUNCTION_BLOCK",
+      "END_FUNCTION_BLOCK", "TYPE", "END_TYPE"};
   return keys.count(key) != 0;
 }
 
@@ -32,40 +37,72 @@ class Parser {
  public:
   Parser(const std::vector<Token> &tokens, Diagnostics &diag) : t_(tokens), diag_(diag) {}
 
-  bool program(Program &p) {
-    if (!isKey("PROGRAM")) {
-      diag_.error(cur().loc, "expected 'PROGRAM', found " + describe(cur()));
-      return false;
+  // The units of the source: PROGRAM, FUNCTION and FUNCTION_BLOCK, in any
+  // order; TYPE blocks are reported and skipped.
+  bool unit(Unit &u) {
+    while (cur().kind != Tok::END && !diag_.full()) {
+      if (isKey("PROGRAM") || isKey("FUNCTION") || isKey("FUNCTION_BLOCK")) {
+        u.pous.emplace_back();
+        pou(u.pous.back());
+      } else if (isKey("TYPE")) {
+        diag_.error(cur().loc, "TYPE ... END_TYPE is not supported yet");
+        while (cur().kind != Tok::END && !isKey("END_TYPE")) next();
+        next();
+      } else {
+        diag_.error(cur().loc, "expected 'PROGRAM', 'FUNCTION' or 'FUNCTION_BLOCK', found " + describe(cur()));
+        return !u.pous.empty();
+      }
     }
+    if (u.pous.empty()) diag_.error(cur().loc, "expected 'PROGRAM', found " + describe(cur()));
+    return !u.pous.empty();
+  }
+
+  void pou(Program &p) {
+    const char *end = "END_PROGRAM";
+    if (isKey("FUNCTION")) {
+      p.kind = PouKind::FUNCTION;
+      end = "END_FUNCTION";
+    } else if (isKey("FUNCTION_BLOCK")) {
+      p.kind = PouKind::FUNCTION_BLOCK;
+      end = "END_FUNCTION_BLOCK";
+    }
+    const char *what = p.kind == PouKind::PROGRAM ? "program's" : p.kind == PouKind::FUNCTION ? "function's" : "function block's";
     p.loc = cur().loc;
     next();
     if (cur().kind == Tok::NAME && !isReserved(cur().key)) {
       p.name = cur().text;
+      p.key = cur().key;
       next();
     } else {
-      diag_.error(cur().loc, "expected the program's name, found " + describe(cur()));
+      diag_.error(cur().loc, std::string("expected the ") + what + " name, found " + describe(cur()));
     }
-    while (isKey("VAR") || isKey("VAR_GLOBAL")) varBlock(p);
+    if (p.kind == PouKind::FUNCTION) {
+      try {
+        expect(Tok::COLON, "':' and the function's result type");
+        p.result.loc = cur().loc;
+        p.result.name = name("a type name");
+        p.result.key = t_[i_ - 1].key;
+      } catch (const ParseError &) {
+        recover();
+      }
+    }
+    while (isVarBlock()) varBlock(p);
     p.body = block();
-    while (!isKey("END_PROGRAM") && cur().kind != Tok::END) {
+    while (!isKey(end) && cur().kind != Tok::END && !isPouStart()) {
       // A stray block end (END_IF without IF, a VAR block after the body): report and skip.
-      diag_.error(cur().loc, "unexpected " + describe(cur()) + (isKey("VAR") || isKey("VAR_GLOBAL")
-                                                                    ? " (declarations come before the statements)"
-                                                                    : ""));
+      diag_.error(cur().loc, "unexpected " + describe(cur()) + (isVarBlock() ? " (declarations come before the statements)" : ""));
       next();
       Block more = block();
       for (auto &s : more) p.body.push_back(std::move(s));
     }
-    if (!isKey("END_PROGRAM")) {
-      diag_.error(cur().loc, "expected 'END_PROGRAM', found " + describe(cur()));
-    } else {
-      next();
-      if (cur().kind != Tok::END)
-        diag_.error(cur().loc, "expected end of file after 'END_PROGRAM' (one program per file), found " +
-                                   describe(cur()));
-    }
-    return true;
+    if (!acceptKey(end)) diag_.error(cur().loc, std::string("expected '") + end + "', found " + describe(cur()));
   }
+
+  bool isVarBlock() const {
+    return isKey("VAR") || isKey("VAR_GLOBAL") || isKey("VAR_INPUT") || isKey("VAR_OUTPUT") || isKey("VAR_IN_OUT") ||
+           isKey("VAR_TEMP");
+  }
+  bool isPouStart() const { return isKey("PROGRAM") || isKey("FUNCTION") || isKey("FUNCTION_BLOCK") || isKey("TYPE"); }
 
  private:
   const Token &cur() const { return t_[i_]; }
@@ -103,7 +140,12 @@ class Parser {
   // ---- declarations ----
 
   void varBlock(Program &p) {
-    Section section = isKey("VAR_GLOBAL") ? Section::GLOBAL : Section::VAR;
+    Section section = isKey("VAR_GLOBAL")   ? Section::GLOBAL
+                      : isKey("VAR_INPUT")  ? Section::INPUT
+                      : isKey("VAR_OUTPUT") ? Section::OUTPUT
+                      : isKey("VAR_IN_OUT") ? Section::IN_OUT
+                      : isKey("VAR_TEMP")   ? Section::TEMP
+                                            : Section::VAR;
     next();
     if (acceptKey("CONSTANT")) section = Section::CONSTANT;
     else if (acceptKey("RETAIN")) section = Section::RETAIN;
@@ -569,8 +611,8 @@ class Parser {
 
 }  // namespace
 
-bool parse(const std::vector<Token> &tokens, Diagnostics &diag, Program &program) {
-  return Parser(tokens, diag).program(program);
+bool parse(const std::vector<Token> &tokens, Diagnostics &diag, Unit &unit) {
+  return Parser(tokens, diag).unit(unit);
 }
 
 }  // namespace sicvm::stc

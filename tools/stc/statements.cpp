@@ -18,10 +18,10 @@ void Compiler::generate(Program &p) {
     emit(op("ret"));
     place(mainLabel);
   }
-  endLabel_ = newLabel();
+  frame_->endLabel = newLabel();
   emit(op("load_points"), num(0));
   statementsOf(p.body);
-  place(endLabel_);
+  place(frame_->endLabel);
   emit(op("save_points"), num(0));
   emit(op("ret"));
 }
@@ -29,9 +29,9 @@ void Compiler::generate(Program &p) {
 void Compiler::statementsOf(Block &block) {
   for (auto &s : block) {
     if (diag_.full()) return;
-    auto saved = inUse_;
+    auto saved = frame_->inUse;
     statement(*s);
-    inUse_ = saved;
+    frame_->inUse = saved;
   }
 }
 
@@ -65,7 +65,7 @@ void Compiler::statement(Stmt &s) {
       if (loops_.empty()) diag_.error(s.loc, "EXIT outside of a loop");
       else jump(op("jmp"), loops_.back().exitLabel);
       break;
-    case Stmt::RETURN: jump(op("jmp"), endLabel_); break;
+    case Stmt::RETURN: jump(op("jmp"), frame_->endLabel); break;
   }
 }
 
@@ -88,27 +88,51 @@ bool Compiler::condition(Expr &e) {
 // Stores the operand `v` of type `from` into a target expression.
 void Compiler::store(Expr &target, const Operand &v, uint8_t from) {
   if (target.kind == Expr::INDEX) {
-    VarInfo &a = vars_[target.operands[0]->key];
+    VarInfo &a = var(target.operands[0]->key);
     Operand x = v;
     if (from != a.type) {
       x = temp(a.type);
       convert(v, from, x, a.type);
     }
-    emit(op("aput"), index(*target.operands[1], a), x, Operand::array(0, a.number));
+    storeElement(target, x);
     return;
   }
-  Operand dst = Operand::var(0, vars_[target.key].number);
+  Operand dst = var(target.key).operand();
   if (from == target.type) emit(op("mov"), v, Operand::none(), dst);
   else convert(v, from, dst, target.type);
+}
+
+// aput takes the element's new value from a var only, so a constant value
+// (a literal, a VAR CONSTANT) is moved into a temporary first.
+void Compiler::storeElement(Expr &target, Operand v) {
+  VarInfo &a = var(target.operands[0]->key);
+  if (!isVarOperand(v)) {
+    Operand t = temp(a.type);
+    emit(op("mov"), v, Operand::none(), t);
+    v = t;
+  }
+  emit(op("aput"), index(*target.operands[1], a), v, Operand::array(a.segment, a.number));
 }
 
 void Compiler::assign(Stmt &s) {
   Expr &target = *s.target;
   if (target.kind == Expr::MEMBER) {
-    diag_.error(target.loc, "function block inputs are set in its call: instance(" + target.text + " := ...)");
-    return;
-  }
-  if (!isWritable(target)) {
+    // An input of a user block's instance may be set before its call; a
+    // standard block's only in the call.
+    VarInfo *instance = nullptr;
+    VarInfo *m = userMember(target, &instance);
+    if (!instance) {
+      diag_.error(target.loc, "function block inputs are set in its call: instance(" + target.text + " := ...)");
+      return;
+    }
+    if (!m) return;
+    if (m->section != Section::INPUT) {
+      diag_.error(target.loc, "'" + target.text + "' is an output of " + instance->pou->ast->name +
+                                  "; only its inputs can be set");
+      return;
+    }
+    target.type = m->type;
+  } else if (!isWritable(target)) {
     check(*s.value);
     return;
   }
@@ -120,12 +144,17 @@ void Compiler::assign(Stmt &s) {
   }
   if (!assignable(*s.value, t, want)) return;
   if (target.kind == Expr::INDEX) {
-    VarInfo &a = vars_[target.operands[0]->key];
-    Operand v = valueAs(*s.value, a.type);
-    emit(op("aput"), index(*target.operands[1], a), v, Operand::array(0, a.number));
+    VarInfo &a = var(target.operands[0]->key);
+    storeElement(target, valueAs(*s.value, a.type));
     return;
   }
-  into(*s.value, Operand::var(0, vars_[target.key].number), want);
+  if (target.kind == Expr::MEMBER) {
+    VarInfo *instance = nullptr;
+    VarInfo *m = userMember(target, &instance);
+    into(*s.value, Operand::var(instance->segment, instance->number + m->number - instance->pou->firstInput), want);
+    return;
+  }
+  into(*s.value, var(target.key).operand(), want);
 }
 
 void Compiler::ifStatement(Stmt &s) {
@@ -201,7 +230,7 @@ void Compiler::forStatement(Stmt &s) {
   Expr &var = *s.target;
   VarInfo *v = lookup(var);
   if (!v) return;
-  if (v->constant || v->array || v->block || !isInt(v->type)) {
+  if (v->constant || v->array || v->block || v->pou || !isInt(v->type)) {
     diag_.error(var.loc, "a FOR loop counts with an INT or DINT variable");
     return;
   }
@@ -213,7 +242,7 @@ void Compiler::forStatement(Stmt &s) {
     uint8_t pt = check(*p, t);
     if (!assignable(*p, pt, t)) return;
   }
-  Operand counter = Operand::var(0, v->number);
+  Operand counter = v->operand();
   into(*s.value, counter, t);
   // The end and the step are evaluated once, before the first round.
   Operand end = literalValue(*s.to) ? valueAs(*s.to, t) : temp(t);

@@ -67,13 +67,13 @@ uint8_t Compiler::checkNode(Expr &e, uint8_t hint) {
 }
 
 VarInfo *Compiler::lookup(const Expr &e) {
-  auto it = vars_.find(e.key);
-  if (it == vars_.end()) {
+  VarInfo *v = find(e.key);
+  if (!v) {
     diag_.error(e.loc, "'" + e.text + "' is not declared");
     return nullptr;
   }
-  it->second.used = true;
-  return &it->second;
+  v->used = true;
+  return v;
 }
 
 uint8_t Compiler::checkName(Expr &e) {
@@ -83,8 +83,9 @@ uint8_t Compiler::checkName(Expr &e) {
     diag_.error(e.loc, "array '" + v->name + "' needs an index: " + v->name + "[i]");
     return kError;
   }
-  if (v->block) {
-    diag_.error(e.loc, "function block '" + v->name + "' is not a value; use one of its outputs (" + v->name + ".Q)");
+  if (v->block || v->pou) {
+    diag_.error(e.loc, "function block '" + v->name + "' is not a value; use one of its outputs (" + v->name +
+                           (v->pou ? ".out)" : ".Q)"));
     return kError;
   }
   return v->type;
@@ -96,13 +97,13 @@ uint8_t Compiler::checkIndex(Expr &e) {
     diag_.error(e.loc, "only a declared array can be indexed");
     return kError;
   }
-  auto it = vars_.find(base.key);
-  if (it == vars_.end()) {
+  VarInfo *array = find(base.key);
+  if (!array) {
     diag_.error(base.loc, "'" + base.text + "' is not declared");
     return kError;
   }
-  it->second.used = true;
-  if (!it->second.array) {
+  array->used = true;
+  if (!array->array) {
     diag_.error(e.loc, "'" + base.text + "' is not an array");
     return kError;
   }
@@ -112,7 +113,7 @@ uint8_t Compiler::checkIndex(Expr &e) {
     return kError;
   }
   settle(*e.operands[1], DINT);
-  return it->second.type;
+  return array->type;
 }
 
 // instance.OUTPUT or instance.INPUT.
@@ -139,6 +140,11 @@ const BlockCell *Compiler::memberCell(Expr &e, VarInfo **instance) {
 
 uint8_t Compiler::checkMember(Expr &e) {
   VarInfo *v = nullptr;
+  if (Expr &base = *e.operands[0]; base.kind == Expr::NAME)
+    if (VarInfo *i = find(base.key); i && i->pou) {
+      VarInfo *m = userMember(e, &v);
+      return m ? m->type : kError;
+    }
   const BlockCell *c = memberCell(e, &v);
   return c ? c->type : kError;
 }
@@ -209,9 +215,9 @@ bool Compiler::assignable(Expr &e, uint8_t from, uint8_t to) {
 
 bool Compiler::isWritable(Expr &target) {
   if (target.kind == Expr::NAME) {
-    auto it = vars_.find(target.key);
-    if (it != vars_.end() && it->second.constant) {
-      diag_.error(target.loc, "cannot assign to constant '" + it->second.name + "'");
+    VarInfo *v = find(target.key);
+    if (v && v->constant) {
+      diag_.error(target.loc, "cannot assign to constant '" + v->name + "'");
       return false;
     }
     return check(target) != kError;
