@@ -6,6 +6,7 @@
 #include "hostrt/points.h"
 #include "hostrt/sys.h"
 #include "image/image.h"
+#include "points/relaxed_field.h"
 #include "sicvm/points.h"
 
 namespace sicvm {
@@ -33,8 +34,8 @@ int32_t setValue(const PointTables &t, int32_t index, double value) noexcept {
   if (!t.configs || !t.values || !t.inRange(index)) return invalid();
   if (index == 0) return 0;
   ValueRecord &record = t.value(index);
-  if (record.status & kNoValueWrites) return 0;
-  record.value = valueForType(t.config(index).valueType, value);
+  if (loadField<uint32_t>(&record.status) & kNoValueWrites) return 0;
+  storeField(&record.value, valueForType(loadField<int32_t>(&t.config(index).valueType), value));
   return 1;
 }
 
@@ -43,7 +44,8 @@ int32_t setStatus(const PointTables &t, int32_t index, uint32_t status) noexcept
   if (index == 0) return 0;
   ConfigRecord &config = t.config(index);
   ValueRecord &record = t.value(index);
-  record.status = mergedStatus(record.status, status, config.statusMode);
+  const int32_t mode = loadField<int32_t>(&config.statusMode);
+  updateField(&record.status, [&](uint32_t old) { return mergedStatus(old, status, mode); });
   ShmUpdateStatFalse(&config, &record);
   return 1;
 }
@@ -94,7 +96,7 @@ int32_t PointIdentity(VmMachine *machine, int32_t index) {
   points::Access a = points::accessOf(machine);
   if (!a.ok) return -1;
   if (!a.tables.configs || !a.tables.inRange(index)) return points::invalid();
-  return a.tables.config(index).ownIndex;
+  return points::loadField<int32_t>(&a.tables.config(index).ownIndex);
 }
 
 }  // namespace sicvm
@@ -107,7 +109,7 @@ SICVM_API int32_t VmGetPointValue(VmMachine *machine, int32_t index, double *val
   Access a = accessOf(machine);
   if (!a.ok) return -1;
   if (!value || !a.tables.values || !a.tables.inRange(index)) return invalid();
-  *value = index == 0 ? 0.0 : a.tables.value(index).value;
+  *value = index == 0 ? 0.0 : loadField<double>(&a.tables.value(index).value);
   return index == 0 ? 0 : 1;
 }
 
@@ -115,7 +117,7 @@ SICVM_API int32_t VmGetPointStatus(VmMachine *machine, int32_t index, uint32_t *
   Access a = accessOf(machine);
   if (!a.ok) return -1;
   if (!status || !a.tables.values || !a.tables.inRange(index)) return invalid();
-  *status = index == 0 ? 0 : a.tables.value(index).status;
+  *status = index == 0 ? 0 : loadField<uint32_t>(&a.tables.value(index).status);
   return index == 0 ? 0 : 1;
 }
 
