@@ -11,7 +11,7 @@
 // alignment goes through std::atomic_ref; a 4-aligned 8-byte value through
 // the compiler's atomic builtins on its address, which on x86-64 is the same
 // single 8-byte move, indivisible as long as the field does not straddle a
-// 64-byte cache line (see README: point tables).
+// 64-byte cache line (README, "The host must").
 #pragma once
 
 #include <atomic>
