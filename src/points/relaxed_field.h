@@ -16,10 +16,18 @@
 
 #include <atomic>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
 namespace sicvm::points {
+
+// The address of the field at `offset` of a packed record (taking a packed
+// member's address directly would claim an alignment it may not have).
+template <class Record>
+void *field(Record &record, size_t offset) noexcept {
+  return reinterpret_cast<char *>(&record) + offset;
+}
 
 template <class T>
 using FieldBits = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
