@@ -10,7 +10,8 @@
 //   flowrate_df        the one-step orifice function on the same run;
 //   flowrate_bound     the worst case: a rough orifice pipe whose flow
 //                      alternates across the roughness limit's jump at
-//                      Re = 1e4 until the bound of 1000 passes ends it.
+//                      Re = 1e4 until the guard of 1000 passes (no pass
+//                      limit in cell 21) ends it.
 //
 // The counter `allocs` counts calls of operator new in 1000 calls made
 // before the timed loop; it must stay 0. At the end the program prints each time over its baseline.

@@ -1,6 +1,7 @@
 // Forced points: values held from outside the program, written back by the
 // host after every cycle. The force lives in the shared configuration
 // record, guarded by a sequence word (layout and protocol in hostrt/points.h).
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -86,7 +87,9 @@ int32_t PointDbApplyForces(PointDb *db) {
   for (int32_t i = 1; i < count; ++i) {
     double value;
     if (PointDbForcedValue(db, i, &value) != 1) continue;
-    std::memcpy(reinterpret_cast<char *>(&values[i]) + 8, &value, sizeof value);
+    // One 8-byte store: machines on other threads read the value meanwhile.
+    auto *field = reinterpret_cast<uint64_t *>(reinterpret_cast<char *>(&values[i]) + 8);
+    __atomic_store_n(field, std::bit_cast<uint64_t>(value), __ATOMIC_RELAXED);
     ++forced;
   }
   return forced;

@@ -125,7 +125,7 @@ typedef struct SICVM_PACKED VmMachine {
   int32_t pointCount;      /* host */
   uint32_t pointConfig;    /* host location token */
   uint32_t pointValues;    /* host location token */
-  uint32_t imageSize;      /* set-up: the size of the image it accepted; 0 = not set up */
+  uint32_t word22;         /* the compiler's; the library neither reads nor writes it */
   uint32_t storeHandle;    /* host */
   uint32_t hostRecord;     /* host location token */
   uint32_t image;          /* the Machine Block's offset from the image start */

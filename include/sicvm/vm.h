@@ -107,6 +107,12 @@ SICVM_API int32_t VmResetMachine(VmMachine *machine);
  * - VmReleaseMachine frees the form of a machine the host abandons (0; -1 and
  *   host error number 22 for a null machine). The image stays as it is and
  *   the machine still runs, without the form, until it is set up again.
+ *   A host need not call it: the table keeps its forms within 64 MiB, and
+ *   past that drops the forms of the machines least recently run, which then
+ *   run without the form, to the same results, until set up or verified
+ *   again. Finding a machine's form or the forms over a range of memory
+ *   takes logarithmic time, so set-up does not slow down with the number of
+ *   images set up before.
  * - Forms are kept in a process-wide table under a lock taken once when a run
  *   starts; the run itself shares nothing mutable with runs of other machines
  *   on other threads. */

@@ -11,22 +11,32 @@
 // check (code 2) the outputs computed so far hold their SI values.
 //
 // The iteration starts at Re = 1e6 and stops when the mass flow changes by at
-// most 1e-5 relative, when the pass limit of cell 21 is reached (a limit of 0
-// or below is no limit), or in any case:
-//  - when the mass flow is not finite: a NaN or infinite flow feeds Re and
-//    through it every later pass, so it can never settle. A zero
-//    differential pressure gives a zero flow (a NaN change, 0/0) and then a
-//    NaN flow from the zero Reynolds number, which ends the iteration at the
-//    second pass with NaN flows;
-//  - after kMaxPasses passes (whatever cell 21 says), far above the handful
-//    a converging case needs: the roughness limits of orifices jump where
-//    their formula changes with the Reynolds number, and a flow whose fixed
-//    point falls into a jump alternates between two values for ever (a rough
-//    pipe near Re = 1e4 does), which must not hang a control cycle.
+// most 1e-5 relative, or when a pass limit is given in cell 21 and that many
+// passes have been made; nothing else ends it, so with a limit the flows are
+// those of exactly that many passes, NaN ones included (a zero differential
+// pressure gives a zero flow, a NaN change 0/0, then NaN flows from the zero
+// Reynolds number).
+//
+// A pass depends only on the Reynolds number it starts from. When that
+// number repeats one of the last few, the passes repeat from there in a
+// cycle, and once a whole cycle has gone by without converging it never
+// will: whole cycles up to the limit are then counted without being
+// computed, which gives the same outputs as computing them and keeps a
+// large limit cheap (a NaN flow is a cycle of one pass; a rough orifice
+// pipe near Re = 1e4 alternates between two flows across the jump of the
+// roughness limit there).
+//
+// Without a limit (cell 21 is 0, or negative, which no counter reaches) an
+// iteration that does not converge would run for ever, which must not hang a
+// control cycle; there the library adds its own guard and also stops when the
+// mass flow is not finite (it stays NaN from then on) or after kMaxPasses
+// passes, far above the handful a converging case needs.
 // The Reynolds range is checked at the Reynolds number of the last pass (the
 // one its discharge coefficient and roughness factor were computed at, also
 // output 17).
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 #include "gas/device.h"
@@ -54,6 +64,30 @@ enum : int {
 enum : int {
   oCode, oQc, oQv, oQm, oRho, oMu, oKappa, oAlphaD, oD, oAlphad, od, oBeta, oE, oCd, oKp, oEps,
   oKsh, oRe, oPasses,
+};
+
+// The Reynolds numbers the last passes started from, to find when a pass
+// starts from one of them again. Compared bit for bit: a pass is a function
+// of the bits of its starting number.
+class RecentReynolds {
+ public:
+  void add(double re) {
+    values_[next_] = std::bit_cast<uint64_t>(re);
+    next_ = (next_ + 1) % kKept;
+    if (count_ < kKept) ++count_;
+  }
+  // The number of passes back (1 = the latest) that started from re, or 0.
+  int32_t cycleTo(double re) const {
+    const uint64_t bits = std::bit_cast<uint64_t>(re);
+    for (int32_t back = 1; back <= count_; ++back)
+      if (values_[(next_ + kKept - back) % kKept] == bits) return back;
+    return 0;
+  }
+
+ private:
+  static constexpr int32_t kKept = 8;
+  uint64_t values_[kKept] = {};
+  int32_t next_ = 0, count_ = 0;
 };
 
 // Linear expansion coefficient (1/K) from the material's coefficients at T.
@@ -132,6 +166,8 @@ int32_t compute(Frame &f, Outputs<kOutputs> &out) noexcept {
   double re = 1e6, reUsed = re, previous = 0, qm = 0, cd = 0;
   Roughness rough{1, false};
   int32_t passes = 0;
+  RecentReynolds recent;
+  int32_t cycle = 0;  // length of the cycle the passes have entered, 0 = none yet
   for (;;) {
     reUsed = re;
     cd = dischargeCoefficient(device, beta, D, reUsed);
@@ -142,9 +178,20 @@ int32_t compute(Frame &f, Outputs<kOutputs> &out) noexcept {
     re = 4 * qm / (kPi * D * mu);
     double change = std::fabs(qm - previous) / qm;
     previous = qm;
-    if (change <= 1e-05 || (limit > 0 && passes >= limit) || !std::isfinite(qm) ||
-        passes >= kMaxPasses)
-      break;
+    if (change <= 1e-05) break;
+    if (limit <= 0) {
+      if (!std::isfinite(qm) || passes >= kMaxPasses) break;
+      continue;
+    }
+    if (cycle > 0) {
+      // A whole cycle has run without converging: skip the whole cycles
+      // that fit before the limit; the state after them is this one.
+      passes += (limit - passes) / cycle * cycle;
+      cycle = 0;
+    }
+    if (passes >= limit) break;
+    recent.add(reUsed);
+    cycle = recent.cycleTo(re);
   }
   if (reynoldsOutOfRange(device, beta, D, ra, reUsed)) code = GAS_REYNOLDS_OUT_OF_RANGE;
 

@@ -22,14 +22,15 @@ double friction(double R, double D, double re) {
   return 1 / (s * s);
 }
 
-// Lower limit of the mean roughness for an orifice, m. A NaN bound (no
-// logarithm of its argument) counts as 0.
+// Lower limit of the mean roughness for an orifice, m, from 3e6 on: a
+// quadratic in lg Re whose coefficients depend on beta (two fits, meeting at
+// beta = 0.65). r is about 0 at Re = 3e6, so the limit rises from the 0 it
+// has below without a jump; a negative or NaN r counts as 0.
 double orificeMinRoughness(double beta, double D, double re, double lg) {
   if (re < 3e6) return 0;
-  double r = beta < 0.65
-                 ? std::log10((0.1382 - 0.23762 * beta) * lg + 3.469 * beta - 2.0118) + 7.1592 -
-                       12.387 * beta
-                 : std::log10(0.243081 - 0.0162562 * lg) - 0.892353;
+  double r = beta < 0.65 ? lg * ((0.1382 - 0.23762 * beta) * lg + 3.469 * beta - 2.0118) + 7.1592 -
+                               12.387 * beta
+                         : lg * (0.243081 - 0.0162562 * lg) - 0.892353;
   double positive = r > 0 ? r : 0;
   return 1e-4 * D * positive * positive;
 }

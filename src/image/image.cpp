@@ -25,14 +25,18 @@ uint64_t imageExtent(const VmHeader &h) noexcept {
 
 Image Image::of(VmMachine *machine) noexcept {
   Image image;
-  if (machine == nullptr || machine->image < VM_HEADER_SIZE || machine->imageSize == 0) {
+  if (machine == nullptr || machine->image < VM_HEADER_SIZE || machine->globalSegment == 0) {
     _winseterrno(22);
     return image;
   }
   auto *base = reinterpret_cast<uint8_t *>(machine) - machine->image;
   const auto *h = reinterpret_cast<const VmHeader *>(base);
   const uint64_t extent = imageExtent(*h);
-  if (h->label != VM_SIC_LABEL || h->machineOffset != machine->image || extent > machine->imageSize) {
+  if (h->label != VM_SIC_LABEL || h->machineOffset != machine->image ||
+      machine->callStack != h->callStackOffset ||
+      machine->paramStack != h->paramStackOffset || machine->code != h->codeOffset ||
+      machine->segmentTable != h->segmentTableOffset || machine->arrays != h->arraysOffset ||
+      machine->stateBlock != h->stateOffset || extent > UINT32_MAX) {
     _winseterrno(22);
     return image;
   }

@@ -3,10 +3,17 @@
 // A machine lies inside its image; the image start is found from the
 // machine's `image` field, which set-up writes with the Machine Block's own
 // offset. Image::of is the one gate through which every export reaches a
-// machine: it accepts only a machine whose set-up succeeded (set-up clears the
-// Machine Block's `imageSize` when it starts and writes the size it accepted
-// when it succeeds), so that the header fields the extent comes from are ones
-// set-up has checked.
+// machine: it accepts only a machine whose set-up succeeded, so that the
+// header fields the extent comes from are ones set-up has checked against the
+// size the host gave it. The mark of success is the machine's `globalSegment`:
+// set-up sets it to 0 (no segment, never a valid location) when it starts and
+// whenever it fails, and the reset that ends a successful set-up sets it to
+// data segment 0 (only a reset writes it, always from the same table slot,
+// which no program can write; a run checks it like every location). The gate also wants the machine's
+// block locations to be the ones the header gives, so a header changed after
+// set-up is refused unless it only changed counts; the host must leave the
+// header as set-up left it (README). The library keeps nothing of its own in
+// the Machine Block: word 22 stays the compiler's.
 //
 // Set-up refuses layouts in which the blocks a program writes (the stacks and
 // the value cells) overlap the blocks that hold locations, counts or code

@@ -11,7 +11,11 @@ extern "C" SICVM_API int32_t VmResetMachine(VmMachine *machine) {
   machine->callDepth = 0;
   machine->paramDepth = 0;
   machine->compareFlags = 0;
-  machine->globalSegment = image.segmentLocation(0);
+  // Slot 0 as it stands: a run checks the location before it follows it, and
+  // a non-zero value keeps the machine usable (Image::of), even when the host
+  // has forged the slot.
+  const sicvm::Word *slot0 = image.word(machine->segmentTable);
+  machine->globalSegment = slot0 != nullptr ? *slot0 : 0;
   machine->localSegment = 0;
   machine->localSegmentNo = 0;
   VmClearLastError(machine);

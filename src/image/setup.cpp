@@ -24,9 +24,10 @@
 //    numbers, cell values) is checked where it is used. The Replication
 //    Block is the host's and is never followed.
 //
-// The machine is usable (Image::of) only after a successful set-up: the
-// Machine Block's `imageSize` is cleared as soon as the block is located and
-// set to the accepted size at the end.
+// The machine is usable (Image::of) only after a successful set-up: its
+// `globalSegment` is set to 0 (no segment) as soon as the Machine Block is
+// located and on every failure, and to data segment 0 by the reset that ends
+// a successful set-up. Machine word 22 is the compiler's and is never touched.
 #include <cstring>
 #include <iterator>
 
@@ -67,7 +68,7 @@ class SetUp {
     logProgram(image_, kLevelFatal, format, args...);
     // Withdraw the machine once more: before the overlap checks, a block
     // that lies over the Machine Block may have been written over it.
-    if (image_.machine() != nullptr) m().imageSize = 0;
+    if (image_.machine() != nullptr) m().globalSegment = 0;
     return -1;
   }
   template <class... A>
@@ -108,7 +109,7 @@ int32_t SetUp::run(VmMachine **place) {
   image_.bindMachine(raw<VmMachine>(h().machineOffset));
   *place = image_.machine();
   m().image = h().machineOffset;
-  m().imageSize = 0;  // withdrawn until this set-up succeeds
+  m().globalSegment = 0;  // withdrawn until this set-up succeeds
 
   // Call Stack.
   if (h().callStackSize == 0) return fail(" error: Call Stack is empty (%d)\n", p(h().callStackSize));
@@ -187,7 +188,8 @@ int32_t SetUp::run(VmMachine **place) {
           p(h().replicationSize));
 
   if (overlaps(segmentsSpan, segmentVarTotal, arrayVarTotal) != 0) return -1;
-  m().imageSize = size_;
+  // Usable again: the reset below passes the gate and sets it once more.
+  m().globalSegment = h().segmentsOffset;
   return VmResetMachine(image_.machine());
 }
 

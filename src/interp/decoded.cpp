@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <iterator>
+#include <list>
+#include <map>
 #include <mutex>
 #include <strings.h>
-#include <unordered_map>
 #include <utility>
 
 #include "hostrt/sys.h"
@@ -248,15 +250,64 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
   return form;
 }
 
+// The forms of the machines set up in this process, ordered by the machine's
+// address. The images of the registered forms never overlap (a form is
+// registered only after the forms of every image it overlaps are dropped), and
+// each machine lies inside its image, so in address order the images are in
+// order too: the forms over a range of memory are found from the first machine
+// at or after its start and the one before it, in logarithmic time.
+//
+// A host may set up images, free their memory and never release the machines
+// (nothing obliges it to), so the registry keeps forms within a budget of
+// memory: past it, the forms least recently run (or registered) are dropped.
+// A machine whose form was dropped runs in the step loop, with the same
+// results, until it is set up or verified again; a run never builds a form,
+// so it allocates nothing.
 struct Registry {
+  struct Entry {
+    std::shared_ptr<const DecodedCode> form;
+    uint64_t bytes;
+    std::list<const VmMachine *>::iterator recent;  // its place in `byUse`
+  };
   std::mutex mutex;
-  std::unordered_map<const VmMachine *, std::shared_ptr<const DecodedCode>> forms;
+  std::map<const VmMachine *, Entry> forms;
+  std::list<const VmMachine *> byUse;  // most recently run first
+  uint64_t bytes = 0;
+  uint64_t budget = kDefaultFormBudget;
+
+  void erase(std::map<const VmMachine *, Entry>::iterator it) {
+    bytes -= it->second.bytes;
+    byUse.erase(it->second.recent);
+    forms.erase(it);
+  }
+  // Drops the forms whose images overlap [begin, end).
+  void eraseOverlapping(const uint8_t *begin, const uint8_t *end) {
+    auto it = forms.lower_bound(reinterpret_cast<const VmMachine *>(begin));
+    if (it != forms.begin()) --it;
+    while (it != forms.end()) {
+      const DecodedCode &form = *it->second.form;
+      if (form.base >= end) break;
+      auto next = std::next(it);
+      if (form.base + form.extent > begin) erase(it);
+      it = next;
+    }
+  }
+  void trim() {
+    while (bytes > budget && !byUse.empty()) erase(forms.find(byUse.back()));
+  }
 };
 
 // Never destroyed: a machine may still run while the process unloads the library.
 Registry &registry() {
   static Registry *instance = new Registry;
   return *instance;
+}
+
+// What a form costs the registry: its tables and the bookkeeping around it.
+uint64_t footprint(const DecodedCode &form) {
+  return sizeof(DecodedCode) + form.entries.capacity() * sizeof(FastEntry) +
+         form.segments.capacity() * sizeof(SegmentForm) + form.cells.capacity() * sizeof(uint32_t) +
+         kFormOverhead;
 }
 
 }  // namespace
@@ -268,9 +319,20 @@ void decodeMachine(VmMachine *machine) noexcept {
   try {
     std::shared_ptr<const DecodedCode> form = build(image);
     if (form == nullptr) return;
+    const uint64_t bytes = footprint(*form);
     Registry &r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.forms[machine] = std::move(form);
+    if (bytes > r.budget) return;  // larger than the whole budget: the step loop runs it
+    r.eraseOverlapping(form->base, form->base + form->extent);
+    r.byUse.push_front(machine);
+    try {
+      r.forms.emplace(machine, Registry::Entry{std::move(form), bytes, r.byUse.begin()});
+    } catch (...) {
+      r.byUse.pop_front();
+      throw;
+    }
+    r.bytes += bytes;
+    r.trim();
   } catch (const std::bad_alloc &) {
     // Without memory for the form the machine runs in the step loop.
   }
@@ -280,20 +342,29 @@ void forgetImage(const void *base, uint64_t size) noexcept {
   const auto *begin = static_cast<const uint8_t *>(base);
   Registry &r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  for (auto it = r.forms.begin(); it != r.forms.end();) {
-    const DecodedCode &form = *it->second;
-    if (form.base < begin + size && begin < form.base + form.extent) {
-      it = r.forms.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  r.eraseOverlapping(begin, begin + size);
 }
 
 bool forgetMachine(const VmMachine *machine) noexcept {
   Registry &r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  return r.forms.erase(machine) != 0;
+  auto it = r.forms.find(machine);
+  if (it == r.forms.end()) return false;
+  r.erase(it);
+  return true;
+}
+
+void setFormBudget(uint64_t bytes) noexcept {
+  Registry &r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.budget = bytes;
+  r.trim();
+}
+
+FormUse formUse() noexcept {
+  Registry &r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return {r.forms.size(), r.bytes, r.budget};
 }
 
 std::shared_ptr<const DecodedCode> decodedFor(const RunContext &ctx) noexcept {
@@ -303,7 +374,8 @@ std::shared_ptr<const DecodedCode> decodedFor(const RunContext &ctx) noexcept {
     std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.forms.find(ctx.machine);
     if (it == r.forms.end()) return nullptr;
-    form = it->second;
+    form = it->second.form;
+    r.byUse.splice(r.byUse.begin(), r.byUse, it->second.recent);
   }
   if (form->base != ctx.base || form->extent != ctx.image.extent() || form->code != ctx.machine->code ||
       form->commandCount != ctx.commandCount || form->globalSegment != ctx.segment[0].location)

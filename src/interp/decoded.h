@@ -17,8 +17,11 @@
 //
 // The form lives on the library's heap, never in the image. It is built by
 // VmInitMachine and again by VmVerifyCode, kept in a process-wide registry
-// keyed by the machine's address, replaced when the same image is set up
-// again, dropped when an overlapping image is set up or by VmReleaseMachine.
+// ordered by the machine's address, replaced when the same image is set up
+// again, dropped when an overlapping image is set up, by VmReleaseMachine, or
+// when the registry is over its budget of memory and the form is the least
+// recently run (the machine then runs in the step loop until it is set up or
+// verified again).
 // A run takes a reference to it when it starts (so a set-up of the running
 // machine from inside the run frees the old form only when the run ends) and
 // checks that it still describes that machine at that address.
@@ -98,10 +101,23 @@ bool hasFastHandler(uint16_t code);
 // earlier one; with SICVM_DECODE 0 or off, or when the image does not allow
 // it (above), only drops the earlier one.
 void decodeMachine(VmMachine *machine) noexcept;
-// Drops the forms of every machine inside [base, base + size).
+// Drops the forms of every image that overlaps [base, base + size).
 void forgetImage(const void *base, uint64_t size) noexcept;
 // Drops the form of `machine`; false when it had none.
 bool forgetMachine(const VmMachine *machine) noexcept;
+// The registry keeps forms within a budget of memory (their tables plus
+// kFormOverhead each), dropping the least recently run first. 64 MiB holds
+// about 25,000 forms of the pumps example (2.6 kB each), or the form of one
+// program of up to about two million commands (32 bytes each); a form larger
+// than the budget is not kept and its machine runs in the step loop.
+inline constexpr uint64_t kDefaultFormBudget = uint64_t(64) << 20;
+inline constexpr uint64_t kFormOverhead = 160;  // map and list nodes, the shared count
+// Sets the budget (tests), dropping forms at once to meet it.
+void setFormBudget(uint64_t bytes) noexcept;
+struct FormUse {
+  uint64_t forms, bytes, budget;
+};
+FormUse formUse() noexcept;
 // The form to run `ctx` with, or null when there is none or it no longer
 // describes the machine.
 std::shared_ptr<const DecodedCode> decodedFor(const RunContext &ctx) noexcept;

@@ -2,10 +2,13 @@
 // PointIdentity, over the host's shared point tables.
 #include "points/point_access.h"
 
+#include <cstddef>
+
 #include "convert/rules.h"
 #include "hostrt/points.h"
 #include "hostrt/sys.h"
 #include "image/image.h"
+#include "points/relaxed_field.h"
 #include "sicvm/points.h"
 
 namespace sicvm {
@@ -33,8 +36,9 @@ int32_t setValue(const PointTables &t, int32_t index, double value) noexcept {
   if (!t.configs || !t.values || !t.inRange(index)) return invalid();
   if (index == 0) return 0;
   ValueRecord &record = t.value(index);
-  if (record.status & kNoValueWrites) return 0;
-  record.value = valueForType(t.config(index).valueType, value);
+  if (loadField<uint32_t>(field(record, offsetof(ValueRecord, status))) & kNoValueWrites) return 0;
+  const int32_t type = loadField<int32_t>(field(t.config(index), offsetof(ConfigRecord, valueType)));
+  storeField(field(record, offsetof(ValueRecord, value)), valueForType(type, value));
   return 1;
 }
 
@@ -43,7 +47,9 @@ int32_t setStatus(const PointTables &t, int32_t index, uint32_t status) noexcept
   if (index == 0) return 0;
   ConfigRecord &config = t.config(index);
   ValueRecord &record = t.value(index);
-  record.status = mergedStatus(record.status, status, config.statusMode);
+  const int32_t mode = loadField<int32_t>(field(config, offsetof(ConfigRecord, statusMode)));
+  updateField(field(record, offsetof(ValueRecord, status)),
+              [&](uint32_t old) { return mergedStatus(old, status, mode); });
   ShmUpdateStatFalse(&config, &record);
   return 1;
 }
@@ -94,7 +100,7 @@ int32_t PointIdentity(VmMachine *machine, int32_t index) {
   points::Access a = points::accessOf(machine);
   if (!a.ok) return -1;
   if (!a.tables.configs || !a.tables.inRange(index)) return points::invalid();
-  return a.tables.config(index).ownIndex;
+  return points::loadField<int32_t>(points::field(a.tables.config(index), offsetof(points::ConfigRecord, ownIndex)));
 }
 
 }  // namespace sicvm
@@ -107,7 +113,7 @@ SICVM_API int32_t VmGetPointValue(VmMachine *machine, int32_t index, double *val
   Access a = accessOf(machine);
   if (!a.ok) return -1;
   if (!value || !a.tables.values || !a.tables.inRange(index)) return invalid();
-  *value = index == 0 ? 0.0 : a.tables.value(index).value;
+  *value = index == 0 ? 0.0 : loadField<double>(field(a.tables.value(index), offsetof(ValueRecord, value)));
   return index == 0 ? 0 : 1;
 }
 
@@ -115,7 +121,7 @@ SICVM_API int32_t VmGetPointStatus(VmMachine *machine, int32_t index, uint32_t *
   Access a = accessOf(machine);
   if (!a.ok) return -1;
   if (!status || !a.tables.values || !a.tables.inRange(index)) return invalid();
-  *status = index == 0 ? 0 : a.tables.value(index).status;
+  *status = index == 0 ? 0 : loadField<uint32_t>(field(a.tables.value(index), offsetof(ValueRecord, status)));
   return index == 0 ? 0 : 1;
 }
 

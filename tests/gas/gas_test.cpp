@@ -75,9 +75,16 @@ Flow flow(std::vector<std::pair<int, double>> changes, int32_t function = GAS_FL
   return f;
 }
 
-// The iteration always ends: on convergence, at the pass limit, as soon as
-// the mass flow is no longer a finite number, or after 1000 passes.
-TEST(GasFlowrateIteration, EndsOnConvergenceTheLimitOrANonFiniteFlow) {
+// With a pass limit the iteration ends only on convergence or at the limit;
+// without one, also as soon as the mass flow is no longer a finite number, or
+// after 1000 passes.
+TEST(GasFlowrateIteration, EndsOnConvergenceOrTheLimitAndWithoutOneOnItsGuard) {
+  const std::vector<std::pair<int, double>> alternating = {{1, 0.2}, {6, 4.3177965190485995e-06}, {8, 0},
+                                                           {12, 0.5}, {13, 1}, {15, 0}};
+  const auto with = [](std::vector<std::pair<int, double>> changes, int cell, double value) {
+    changes.emplace_back(cell, value);
+    return changes;
+  };
   const struct {
     const char *label;
     std::vector<std::pair<int, double>> changes;
@@ -90,15 +97,18 @@ TEST(GasFlowrateIteration, EndsOnConvergenceTheLimitOrANonFiniteFlow) {
       {"a negative limit is no limit", {{21, -3}}, 0, true},
       // A zero flow gives a NaN change (0/0), the zero Reynolds number a NaN flow.
       {"dp 0, orifice", {{6, 0.0}}, 2, false},
+      {"dp 0, orifice, limit 3", {{6, 0.0}, {21, 3}}, 3, false},
       // The expansion factor of a nozzle is 0/0 at once.
       {"dp 0, nozzle", {{6, 0.0}, {13, 4}}, 1, false},
+      {"dp 0, Venturi nozzle, limit 3", {{6, 0.0}, {13, 6}, {21, 3}}, 3, false},
+      {"dp 0, largest limit", {{6, 0.0}, {21, INT32_MAX}}, INT32_MAX, false},
       {"NaN pressure", {{1, NAN}}, 1, false},
       {"infinite edge radius: infinite flow", {{18, INFINITY}}, 1, false},
       // A rough orifice pipe whose flow alternates for ever across the jump
-      // of the roughness limit at Re = 1e4: the pass bound ends it.
-      {"alternating", {{1, 0.2}, {6, 4.3177965190485995e-06}, {8, 0}, {12, 0.5}, {13, 1}, {15, 0}}, 1000, true},
-      {"alternating, limit 5000",
-       {{1, 0.2}, {6, 4.3177965190485995e-06}, {8, 0}, {12, 0.5}, {13, 1}, {15, 0}, {21, 5000}}, 1000, true},
+      // of the roughness limit at Re = 1e4: the guard ends it, a limit is kept.
+      {"alternating", alternating, 1000, true},
+      {"alternating, limit 5000", with(alternating, 21, 5000), 5000, true},
+      {"alternating, largest limit", with(alternating, 21, INT32_MAX), INT32_MAX, true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
@@ -113,6 +123,15 @@ TEST(GasFlowrateIteration, EndsOnConvergenceTheLimitOrANonFiniteFlow) {
   }
   EXPECT_EQ(flow({{21, 1}}).out(17), 1e6);
   EXPECT_EQ(flow({{21, -3}}).passes(), flow({}).passes());
+  // A NaN flow at the limit: the Reynolds number and roughness factor of the
+  // last pass are NaN too.
+  Flow nan = flow({{6, 0.0}, {21, 3}});
+  EXPECT_TRUE(std::isnan(nan.out(17)) && std::isnan(nan.out(16)));
+  // Skipped whole cycles leave the outputs of the pass the limit ends on: an
+  // odd limit ends on the same side of the alternation as the oracle's 5001.
+  Flow odd = flow(with(alternating, 21, 5001)), largest = flow(with(alternating, 21, INT32_MAX));
+  EXPECT_EQ(std::memcmp(&odd.frame[22], &largest.frame[22], 18 * sizeof(VmCell)), 0);
+  EXPECT_NE(odd.out(17), flow(with(alternating, 21, 5000)).out(17));
 }
 
 TEST(GasFlowrateFrame, LengthsAreRewrittenInPlaceOnEveryCall) {

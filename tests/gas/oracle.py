@@ -225,7 +225,7 @@ def orifice(func, v):
 NOZZLE_LIMIT = [(0.35, 8.0), (0.36, 5.9), (0.38, 4.3), (0.40, 3.4), (0.42, 2.8), (0.44, 2.4),
                 (0.46, 2.1), (0.48, 1.9), (0.50, 1.8), (0.60, 1.4), (0.70, 1.3), (0.77, 1.2)]
 
-MAX_PASSES = 1000  # the library's own bound on the iteration
+MAX_PASSES = 1000  # the library's own bound on an iteration without a pass limit
 
 
 def nozzle_limit(beta):
@@ -281,10 +281,11 @@ def roughness(device, beta, D, ra, re):
         if re < 3e6:
             ra_min = F(0)
         else:
+            # "lg (X)" in these two formulas is lg Re times X, as in the B column of the upper limit.
             if beta < 0.65:
-                r = lg((0.1382 - 0.23762 * beta) * l + 3.469 * beta - 2.0118) + 7.1592 - 12.387 * beta
+                r = l * ((0.1382 - 0.23762 * beta) * l + 3.469 * beta - 2.0118) + 7.1592 - 12.387 * beta
             else:
-                r = lg(0.243081 - 0.0162562 * l) - 0.892353
+                r = l * (0.243081 - 0.0162562 * l) - 0.892353
             ra_min = 1e-4 * D * (r if r > 0 else 0) ** 2
         if ra < ra_min:
             return 1 + 5.22 * pw(beta, 3.5) * (friction(math.pi * ra, D, re) - friction(math.pi * ra_min, D, re)), flag
@@ -406,8 +407,13 @@ def flowrate(v):
         re = 4 * qm / (math.pi * D * mu)
         delta = abs(qm - prev) / qm
         prev = qm
-        if delta <= 1e-05 or (limit > 0 and passes >= limit) or not np.isfinite(qm) or passes >= MAX_PASSES:
+        if delta <= 1e-05:
             break
+        if limit > 0:
+            if passes >= limit:
+                break
+        elif not np.isfinite(qm) or passes >= MAX_PASSES:
+            break  # no limit given: the library's own guard
     rr = re_used
     if device in (1, 3):
         bad = rr < 5000 if beta <= 0.56 else rr < 16000 * beta * beta
@@ -648,6 +654,21 @@ def flow_cases(t, rnd):
     t.add("alternating", "GasFlowrate", flow(alternating))
     t.add("alternating limit 5000", "GasFlowrate", flow({**alternating, 21: 5000}))
     t.add("alternating limit 7", "GasFlowrate", flow({**alternating, 21: 7}))
+    # Orifices above Re = 3e6, where a smooth pipe's roughness lower limit is
+    # above 0: beta on both sides of 0.65, Re on both sides of 3e6 and 1e8.
+    for device in (1, 2, 3):
+        for beta in (0.6, 0.64, 0.66, 0.7):
+            for label, D, p, dp in (("Re below 3e6", 400.0, 0.3, 0.002), ("Re 3e6 to 1e8", 400.0, 6.0, 0.21),
+                                    ("Re above 1e8", 1000.0, 10.0, 0.25)):
+                for ra in (0.0, 2e-6, 0.01):
+                    t.add(f"device {device} beta {beta} {label} roughness {ra}", "GasFlowrate",
+                          flow({0: 283.15, 13: device, 7: D, 14: D * beta, 1: p, 6: dp, 12: ra, 21: 0}))
+    # A pass limit bounds the iteration, whatever the flows: a zero differential
+    # pressure makes them NaN, and every device then runs to the limit.
+    for device in range(1, 7):
+        for limit in (3, 5000):
+            t.add(f"device {device} dp 0 limit {limit}", "GasFlowrate", flow({13: device, 6: 0.0, 21: limit}))
+    t.add("alternating limit 5001", "GasFlowrate", flow({**alternating, 21: 5001}))
     # Twice on one frame: the second call sees the lengths divided by 1000 again.
     after, _ = t.add("twice first", "GasFlowrate", flow({11: 1, 12: 0.1}))
     t.add("twice second", "GasFlowrate", after)

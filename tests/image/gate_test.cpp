@@ -3,6 +3,7 @@
 // set-up refused, and reads nothing of that image beyond what set-up checked.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -72,7 +73,7 @@ TEST(MachineGate, NullMachineIsRefusedByEveryExport) { expectRefusedByEveryExpor
 // Set-up fails after it has handed out the machine; the header fields it
 // never validated claim blocks far beyond the image, or a table that set-up
 // wrote over the Machine Block before the overlap checks refused it holds
-// the machine's own `image` and `imageSize` words.
+// the machine's own words 22 to 25.
 TEST(MachineGate, MachineOfARefusedImageIsRefusedByEveryExport) {
   using H = VmHeader;
   auto set = [](uint32_t H::*field, uint32_t value) {
@@ -122,6 +123,31 @@ TEST(MachineGate, FailedSecondSetUpWithdrawsTheMachine) {
   ASSERT_EQ(VmInitMachine(m.image().data(), m.image().size(), &again), 0);
   EXPECT_EQ(VmResetMachine(m.get()), 0);
   EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
+}
+
+// Machine word 22 is the compiler's: set-up, resets and runs leave it as the
+// image had it, and whatever the host stores there later does not change
+// whether the machine is usable.
+TEST(MachineGate, WordTwentyTwoIsNeitherReadNorWritten) {
+  VmSetLogLevel(0);
+  std::vector<uint8_t> bytes = program().build();
+  const uint32_t machineOffset = reinterpret_cast<const VmHeader *>(bytes.data())->machineOffset;
+  std::memcpy(bytes.data() + machineOffset + 4 * 22, "\x42\xEE\xC0\x99", 4);
+  test::TestMachine m(std::move(bytes));
+  ASSERT_TRUE(m.ok());
+  EXPECT_EQ(m->word22, 0x99C0EE42u) << "after set-up";
+  VmMachine *again = nullptr;
+  for (uint32_t host : {0x99C0EE42u, 0u, 1u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(host);
+    m->word22 = host;
+    EXPECT_EQ(VmResetMachine(m.get()), 0);
+    EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
+    EXPECT_EQ(VmInitMachine(m.image().data(), m.image().size() - 4, &again), -1);
+    EXPECT_EQ(m->word22, host) << "after a failed set-up";
+    EXPECT_EQ(VmInitMachine(m.image().data(), m.image().size(), &again), 0);
+    EXPECT_EQ(VmRunProgram(m.get(), 0, 0), 2);
+    EXPECT_EQ(m->word22, host) << "after set-up and a run";
+  }
 }
 
 }  // namespace

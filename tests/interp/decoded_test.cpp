@@ -1,5 +1,9 @@
 // The life of a machine's decoded form: when a run uses it, when the machine
 // runs without it, and that either way the results are the same.
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "hostrt/sys.h"
@@ -8,6 +12,7 @@
 
 using namespace sicvm;
 using namespace sicvm::build;
+using sicvm::interp::forgetImage;
 using sicvm::interp::runsDecoded;
 
 namespace {
@@ -214,6 +219,64 @@ TEST(DecodedForm, MachinesRunOnSeveralThreadsAtOnce) {
     });
   for (std::thread &thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(counters[t], 1000 * (t + 1));
+}
+
+// A host that sets up 100,000 images in fresh memory, runs each once and
+// reuses the memory for its own data without releasing the machines: the
+// registry stays within its budget, the machine that keeps running keeps its
+// form, and a machine that lost its form runs to the same results.
+TEST(DecodedForm, AbandonedImagesStayWithinTheBudget) {
+  if (test::decodedFormOff()) GTEST_SKIP() << "the decoded form is off";
+  constexpr int kImages = 100000;
+  constexpr uint64_t kBudget = 1 << 20;  // about 1,700 of these forms
+  sicvm::interp::setFormBudget(kBudget);
+  VmSetLogLevel(0);
+  const std::vector<uint8_t> image = countingProgram(3).build();
+  const size_t slot = (image.size() + 4095) / 4096 * 4096;
+  // Address space for every image, backed only while an image lies in it.
+  void *arena = mmap(nullptr, slot * kImages, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(arena, MAP_FAILED);
+  test::TestMachine live(countingProgram(10)), idle(countingProgram(20));
+  ASSERT_TRUE(live.ok() && idle.ok());
+  uint64_t worst = 0;
+  int failures = 0;
+  for (int k = 0; k < kImages; ++k) {
+    auto *base = static_cast<uint8_t *>(arena) + slot * size_t(k);
+    std::memcpy(base, image.data(), image.size());
+    VmMachine *m = nullptr;
+    if (VmInitMachine(base, uint32_t(image.size()), &m) != 0 || runCycle(m) != 1 + 3 * 6 + 1) ++failures;
+    if (k % 256 == 255)  // the host's data now: zeros
+      madvise(static_cast<uint8_t *>(arena) + slot * size_t(k - 255), slot * 256, MADV_DONTNEED);
+    if (k % 500 == 0) {
+      if (runCycle(live.get()) != 1 + 10 * 6 + 1 || !runsDecoded(live.get())) ++failures;
+      worst = std::max(worst, sicvm::interp::formUse().bytes);
+    }
+  }
+  const sicvm::interp::FormUse use = sicvm::interp::formUse();
+  EXPECT_EQ(failures, 0);
+  EXPECT_LE(worst, kBudget);
+  EXPECT_LE(use.bytes, kBudget);
+  EXPECT_GT(use.forms, 10u) << "the budget holds more than a few forms";
+  EXPECT_LT(use.forms, 10000u);
+  EXPECT_TRUE(runsDecoded(live.get()));
+  EXPECT_FALSE(runsDecoded(idle.get())) << "the least recently run form went first";
+  EXPECT_EQ(runCycle(idle.get()), 1 + 20 * 6 + 1);
+  EXPECT_EQ(idle.globalCell(2).v.i32, 20);
+  // Set up again, it has its form back.
+  EXPECT_EQ(VmVerifyCode(idle.get()), 0);
+  EXPECT_TRUE(runsDecoded(idle.get()));
+  // Memory that held abandoned images, set up again: the stale forms over it go.
+  auto *first = static_cast<uint8_t *>(arena) + slot * (kImages - 1);
+  std::memcpy(first, image.data(), image.size());
+  VmMachine *again = nullptr;
+  ASSERT_EQ(VmInitMachine(first, uint32_t(image.size()), &again), 0);
+  EXPECT_TRUE(runsDecoded(again));
+  EXPECT_EQ(runCycle(again), 1 + 3 * 6 + 1);
+  forgetImage(arena, slot * kImages);
+  munmap(arena, slot * kImages);
+  sicvm::interp::setFormBudget(sicvm::interp::kDefaultFormBudget);
+  VmReleaseMachine(live.get());
+  VmReleaseMachine(idle.get());
 }
 
 }  // namespace
