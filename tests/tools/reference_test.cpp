@@ -1,4 +1,4 @@
-// docs/reference.md is what `sicvm help reference` generates from the
+// doc/reference.md is what `sicvm help reference` generates from the
 // library's tables: a change to a table without regenerating it fails here.
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@ using namespace tooltest;
 TEST(Reference, TheCheckedInReferenceIsTheGeneratedOne) {
   Result generated = sicvm("help reference");
   ASSERT_EQ(generated.status, 0);
-  const std::string checkedIn = readAll(kExamples + "/../docs/reference.md");
+  const std::string checkedIn = readAll(kExamples + "/../doc/reference.md");
   EXPECT_TRUE(generated.out == checkedIn)
-      << "docs/reference.md is stale: regenerate it with\n  ./build/tools/sicvm/sicvm help reference > docs/reference.md";
+      << "doc/reference.md is stale: regenerate it with\n  ./build/tools/sicvm/sicvm help reference > doc/reference.md";
   // Every command of the table is there with its operands, and every library function with its
   // types and a block's cells.
   for (const char *line : {"| 32 | `add_dint` | `DST:DINT,SRC1:DINT,SRC2:DINT` | DST := SRC1 + SRC2 |",
