@@ -9,7 +9,8 @@
 #      (/usr/lib/x86_64-linux-gnu), whose path the .pc files name. With CI=true they
 #      are installed system-wide (apt-get), and the installed sicvm and the
 #      C host built against /usr run the example; otherwise that step is
-#      skipped, saying so (it changes the machine);
+#      skipped, saying so (it changes the machine). lintian reports no
+#      errors on the packages;
 #   3. a plain Release build (cmake -S . -B DIR -DCMAKE_BUILD_TYPE=Release)
 #      with the packages that only the tests and benchmarks need hidden
 #      configures, says what it left out, builds without warnings and runs an
@@ -103,6 +104,12 @@ done
 grep -qx 'prefix=/usr' "$deblib/pkgconfig/sicvm.pc" || fail "sicvm.pc of the package does not name /usr"
 dpkg-deb -c "$work"/libsicvm0_*.deb > "$work/runtime.txt"
 grep -q "/usr/$libsub/libsicvm.so.0 -> " "$work/runtime.txt" || fail "libsicvm0 lacks the libsicvm.so.0 link"
+
+step "lintian"
+command -v lintian > /dev/null || fail "lintian is not installed (Debian package lintian)"
+lintian --fail-on error "${debs[@]}" > "$work/lintian.txt" 2>&1 || { cat "$work/lintian.txt"; fail "lintian reports errors on the packages"; }
+grep -v 'running with root privileges' "$work/lintian.txt" || true
+echo "ok: no errors"
 
 step "Plain Release build with only the library's dependencies"
 # The packages of the tests' and benchmarks' dependencies, hidden from find_package.
