@@ -21,8 +21,8 @@ function(sicvm_optional found part dependency)
     return()
   endif()
   if(SICVM_REQUIRE_ALL)
-    message(FATAL_ERROR "${dependency} not found, and ${part} needs it (SICVM_REQUIRE_ALL is on; "
-                        "configure with -DSICVM_REQUIRE_ALL=OFF to build without it)")
+    message(FATAL_ERROR "${dependency} not found; it is needed for ${part} (SICVM_REQUIRE_ALL is on: "
+                        "configure with -DSICVM_REQUIRE_ALL=OFF to build without them)")
   endif()
   set_property(GLOBAL APPEND PROPERTY SICVM_SKIPPED "${part}: ${dependency} not found")
 endfunction()
