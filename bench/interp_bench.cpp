@@ -25,7 +25,7 @@
 //   valgrind --tool=callgrind --toggle-collect=runOnce bench_interp --count vm_int_loop 3
 // and divided by RUNS x 1,000,000 iterations.
 #include <benchmark/benchmark.h>
-#include <lua5.4/lua.hpp>
+#include <lua.hpp>
 
 #include <algorithm>
 #include <cstdio>

@@ -93,6 +93,48 @@ package (find_package(sicvm)) and the pkg-config files (sicvm, hostrt).")
 set(CPACK_COMPONENT_TOOL_DESCRIPTION "The sicvm command: compiles Structured Text, assembles, inspects,
 verifies and runs SIC images; with its manual page, bash completion
 and example programs.")
+# Every package carries, in /usr/share/doc/<package>, the licence as Debian's
+# machine-readable copyright file (written from LICENSE) and the changelog
+# (cmake/deb/changelog, whose newest entry must be this version).
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)\n\n" copyright_line "${license}")
+if(NOT copyright_line)
+  message(FATAL_ERROR "LICENSE has no line \"Copyright (c) YEARS HOLDER\" followed by an empty line")
+endif()
+set(SICVM_COPYRIGHT "${CMAKE_MATCH_1}")
+string(FIND "${license}" "${copyright_line}" at)
+string(LENGTH "${copyright_line}" length)
+math(EXPR at "${at} + ${length}")
+string(SUBSTRING "${license}" ${at} -1 license_text)
+string(STRIP "${license_text}" license_text)
+# Continuation lines start with a space; an empty line is written " .".
+string(REPLACE "\n" "\n " license_text " ${license_text}")
+string(REPLACE "\n \n" "\n .\n" SICVM_LICENSE_TEXT "${license_text}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/deb/copyright.in ${PROJECT_BINARY_DIR}/deb/copyright @ONLY)
+
+set(SICVM_CHANGELOG ${PROJECT_SOURCE_DIR}/cmake/deb/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${SICVM_CHANGELOG} ${PROJECT_SOURCE_DIR}/LICENSE)
+file(STRINGS ${SICVM_CHANGELOG} changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^sicvm \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "The newest entry of cmake/deb/changelog is not version ${PROJECT_VERSION}: "
+                      "\"${changelog_head}\"; add an entry for this version")
+endif()
+# Compressed, as Debian wants changelogs (-n: the same bytes on every build).
+set(SICVM_CHANGELOG_GZ ${PROJECT_BINARY_DIR}/deb/changelog.gz)
+add_custom_command(OUTPUT ${SICVM_CHANGELOG_GZ}
+  COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${SICVM_CHANGELOG} ${SICVM_CHANGELOG_GZ}
+  DEPENDS ${SICVM_CHANGELOG}
+  COMMENT "Compressing the Debian changelog"
+  VERBATIM)
+add_custom_target(sicvm_changelog ALL DEPENDS ${SICVM_CHANGELOG_GZ})
+foreach(component RUNTIME DEVELOPMENT TOOL)
+  string(SUBSTRING ${component} 0 1 first)
+  string(SUBSTRING ${component} 1 -1 rest)
+  string(TOLOWER ${rest} rest)
+  install(FILES ${PROJECT_BINARY_DIR}/deb/copyright ${SICVM_CHANGELOG_GZ}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${component}_PACKAGE_NAME}
+    COMPONENT ${first}${rest})
+endforeach()
 # The loader's cache is refreshed by dpkg's ldconfig trigger.
 file(WRITE ${PROJECT_BINARY_DIR}/deb/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/triggers)

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "hostlib/library.h"
+#include "libcall/library.h"
 
 namespace sicvm::hostlib {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "hostlib/library.h"
+#include "libcall/library.h"
 
 namespace sicvm::hostlib {
 

@@ -16,7 +16,7 @@
 #include <mutex>
 
 #include "foundation/messages.h"
-#include "hostlib/library.h"
+#include "libcall/library.h"
 #include "hostrt/log.h"
 
 namespace sicvm {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "hostlib/library.h"
+#include "libcall/library.h"
 
 namespace sicvm::stdlib {
 

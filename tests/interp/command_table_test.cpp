@@ -63,20 +63,5 @@ TEST(CommandTable, EveryBrokenColumnIsCaught) {
   EXPECT_NE(detail::rowFault(unknown), nullptr);
 }
 
-// The columns the interpreter reads, against the commands' documented
-// behaviour.
-TEST(CommandTable, MathErrorsAndUnaryFormsFollowTheColumns) {
-  for (const char *name : {"mod_real", "expt_lreal", "add_dt_time", "sub_dt",
-                           "cmd_dt", "sin_real", "load_points", "call"})
-    EXPECT_TRUE(mayRaiseMath(uint16_t(codeOf(name)))) << name;
-  for (const char *name : {"add_int", "mod_dint", "div_lreal", "cmd_lreal",
-                           "shl_int", "mov", "ret", "set_ds"})
-    EXPECT_FALSE(mayRaiseMath(uint16_t(codeOf(name)))) << name;
-  for (const char *name : {"neg_int", "abs_time", "not_bool", "not_dint"})
-    EXPECT_TRUE(isUnary(uint16_t(codeOf(name)))) << name;
-  for (const char *name : {"sub_int", "xor_bool", "sqrt_real", "dint_to_int"})
-    EXPECT_FALSE(isUnary(uint16_t(codeOf(name)))) << name;
-}
-
 } // namespace
 } // namespace sicvm

@@ -9,7 +9,12 @@
 #      (/usr/lib/x86_64-linux-gnu), whose path the .pc files name. With CI=true they
 #      are installed system-wide (apt-get), and the installed sicvm and the
 #      C host built against /usr run the example; otherwise that step is
-#      skipped, saying so (it changes the machine).
+#      skipped, saying so (it changes the machine). lintian reports no
+#      errors on the packages;
+#   3. a plain Release build (cmake -S . -B DIR -DCMAKE_BUILD_TYPE=Release)
+#      with the packages that only the tests and benchmarks need hidden
+#      configures, says what it left out, builds without warnings and runs an
+#      example; with SICVM_REQUIRE_ALL the same configure stops instead.
 # usage: tests/package/check_install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: check_install.sh BUILD_DIR}" && pwd)
@@ -99,6 +104,34 @@ done
 grep -qx 'prefix=/usr' "$deblib/pkgconfig/sicvm.pc" || fail "sicvm.pc of the package does not name /usr"
 dpkg-deb -c "$work"/libsicvm0_*.deb > "$work/runtime.txt"
 grep -q "/usr/$libsub/libsicvm.so.0 -> " "$work/runtime.txt" || fail "libsicvm0 lacks the libsicvm.so.0 link"
+
+step "lintian"
+command -v lintian > /dev/null || fail "lintian is not installed (Debian package lintian)"
+lintian --fail-on error "${debs[@]}" > "$work/lintian.txt" 2>&1 || { cat "$work/lintian.txt"; fail "lintian reports errors on the packages"; }
+grep -v 'running with root privileges' "$work/lintian.txt" || true
+echo "ok: no errors"
+
+step "Plain Release build with only the library's dependencies"
+# The packages of the tests' and benchmarks' dependencies, hidden from find_package.
+hidden=()
+for package in GTest benchmark Lua Python3; do hidden+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=ON"); done
+if cmake -S "$source_dir" -B "$work/strict" -DSICVM_REQUIRE_ALL=ON "${hidden[@]}" > "$work/strict.log" 2>&1; then
+  fail "with SICVM_REQUIRE_ALL=ON and GoogleTest hidden, the configure went on"
+fi
+grep -q "GoogleTest (libgtest-dev) not found" "$work/strict.log" || { cat "$work/strict.log"; fail "the failed configure does not say what is missing"; }
+plain=$work/plain
+cmake -S "$source_dir" -B "$plain" -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli "${hidden[@]}" > "$work/plain-cmake.log" 2>&1 \
+  || { cat "$work/plain-cmake.log"; fail "the plain configure failed"; }
+for part in "the test programs" "the benchmarks"; do
+  grep -q "^   $part.*not found" "$work/plain-cmake.log" || { cat "$work/plain-cmake.log"; fail "the configure does not say that it left out $part"; }
+done
+cmake --build "$plain" --parallel "$(nproc)" > "$work/plain-build.log" 2>&1 || { tail -40 "$work/plain-build.log"; fail "the plain build failed"; }
+if grep -q "warning:" "$work/plain-build.log"; then grep -A3 "warning:" "$work/plain-build.log" | head -40; fail "the plain build has compiler warnings"; fi
+[[ ! -e $plain/tests/test_interp && ! -e $plain/bench/bench_interp ]] || fail "the plain build built tests or benchmarks"
+"$plain/tools/sicvm/sicvm" run "$plain/examples/tank.sic" --points "$source_dir/examples/tank.csv" --cycles 3 --period 0 --nvram none \
+  > /dev/null || fail "the plain build's sicvm could not run an example"
+echo "ok: built the library, the tool and the examples; left out:"
+sed -n '/sicvm: not built/,/^-- Configuring/p' "$work/plain-cmake.log" | grep '^   ' 
 
 if [[ ${CI:-} != true ]]; then
   echo "skipped: installing the packages system-wide (set CI=true on a throwaway machine to run it)"

@@ -2,7 +2,7 @@
 // function libraries, generated from the tables the library itself uses (the
 // command table, the listing shapes, the libraries' function tables), so the
 // reference cannot drift from the code. `reference` writes both as the
-// Markdown of docs/reference.md.
+// Markdown of doc/reference.md.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -263,7 +263,7 @@ int helpCommand(const std::vector<std::string> &args) {
                  "  commands    every command: code, mnemonic, operands with types, meaning\n"
                  "  functions   every standard and host library function: number, name,\n"
                  "              inputs and outputs with their types, a block's cells\n"
-                 "  reference   both as Markdown (docs/reference.md)\n");
+                 "  reference   both as Markdown (doc/reference.md)\n");
     return !args.empty() && (args[0] == "--help" || args[0] == "-h") ? kExitOk : kExitUsage;
   }
   return kExitOk;

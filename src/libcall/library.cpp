@@ -1,5 +1,5 @@
 // The dispatcher shared by the function libraries.
-#include "hostlib/library.h"
+#include "libcall/library.h"
 
 #include <algorithm>
 
