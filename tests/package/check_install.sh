@@ -114,7 +114,7 @@ echo "ok: no errors"
 step "Plain Release build with only the library's dependencies"
 # The packages of the tests' and benchmarks' dependencies, hidden from find_package.
 hidden=()
-for package in GTest benchmark Lua Python3; do hidden+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=ON"); done
+for package in GTest benchmark Lua Python3 PkgConfig; do hidden+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=ON"); done
 if cmake -S "$source_dir" -B "$work/strict" -DSICVM_REQUIRE_ALL=ON "${hidden[@]}" > "$work/strict.log" 2>&1; then
   fail "with SICVM_REQUIRE_ALL=ON and GoogleTest hidden, the configure went on"
 fi
@@ -130,6 +130,12 @@ if grep -q "warning:" "$work/plain-build.log"; then grep -A3 "warning:" "$work/p
 [[ ! -e $plain/tests/test_interp && ! -e $plain/bench/bench_interp ]] || fail "the plain build built tests or benchmarks"
 "$plain/tools/sicvm/sicvm" run "$plain/examples/tank.sic" --points "$source_dir/examples/tank.csv" --cycles 3 --period 0 --nvram none \
   > /dev/null || fail "the plain build's sicvm could not run an example"
+# libmodbus was hidden with pkg-config: --modbus must say what is missing, not fail obscurely.
+if "$plain/tools/sicvm/sicvm" run "$plain/examples/tank.sic" --points "$source_dir/examples/tank.csv" --cycles 1 --nvram none \
+    --modbus 127.0.0.1:0 --modbus-map "$source_dir/examples/tank_modbus.csv" > /dev/null 2> "$work/plain-modbus.log"; then
+  fail "the plain build without libmodbus ran --modbus"
+fi
+grep -q "built without libmodbus" "$work/plain-modbus.log" || { cat "$work/plain-modbus.log"; fail "--modbus without libmodbus does not say why"; }
 echo "ok: built the library, the tool and the examples; left out:"
 sed -n '/sicvm: not built/,/^-- Configuring/p' "$work/plain-cmake.log" | grep '^   ' 
 
