@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "cycle_lines.h"
 #include "cycle_text.h"
 #include "image_file.h"
 #include "options.h"
@@ -76,6 +77,7 @@ int runCommand(const std::vector<std::string> &args) {
   CyclePacer pacer(config.periodMs);
   CycleStats timing(config.periodMs);
   RunTally tally;
+  CycleLines lines(config.cycleLines);
   while ((config.cycles < 0 || tally.cycles < config.cycles) && !g_stop) {
     pacer.waitForSlot(g_stop);
     if (g_stop) break;
@@ -89,7 +91,7 @@ int runCommand(const std::vector<std::string> &args) {
     stats.write(tally.cycles, t, r);
     if (watch)
       watch->show(tally.cycles, r, timing.text());
-    else
+    else if (lines.wanted(r))
       std::printf("cycle %lld: %d commands, %s, %s\n", static_cast<long long>(tally.cycles), r.commands,
                   statusText(r.runStatus), errorText(r).c_str());
     std::fflush(stdout);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cycle_lines.h"
 #include "runner/session.h"
 
 namespace sicvm::tool {
@@ -19,6 +20,7 @@ struct RunConfig {
   std::optional<std::string> timeZone;   // --tz, as given
   bool step = false;
   bool watch = false;
+  CycleLines::Mode cycleLines = CycleLines::Mode::kAll;  // --cycle-lines
   runner::SessionOptions host;    // points, shared memory, store, command limit
 };
 
