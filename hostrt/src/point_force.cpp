@@ -94,6 +94,10 @@ int32_t PointDbApplyForces(PointDb *db) {
   PointValueRecord *values = PointDbValues(db);
   int32_t forced = 0;
   for (int32_t i = 1; i < count; ++i) {
+    // Most points are not forced: a clear flag skips the sequenced read. A
+    // force being written as the flag is read is applied next cycle, as a
+    // record a writer keeps busy is.
+    if (__atomic_load_n(forcedOf(configs + i), __ATOMIC_RELAXED) == 0) continue;
     double value;
     if (readForce(configs + i, &value) != 1) continue;
     std::memcpy(reinterpret_cast<char *>(&values[i]) + 8, &value, sizeof value);
