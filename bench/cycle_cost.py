@@ -17,6 +17,8 @@ usage: cycle_cost.py BUILD_DIR [--example NAME]... [--option OPT]... [--cycles A
 --baseline DIR measures a second build the same way in the same run (DIR
 holds tools/sicvm/sicvm and examples/*.sic; a DIR/lib, when there is one,
 is put first on LD_LIBRARY_PATH for it) and prints each figure's ratio to it.
+For the tank example the cycle is also compared with plain C++ doing the same
+work (bench/cycle_plain.cpp, built as BUILD_DIR/bench/bench_cycle_plain).
 
 The figures are instruction counts, which the machine's load does not change;
 README "Performance" quotes them.
@@ -103,6 +105,16 @@ def main():
                         base, base_shares["VmRunProgram"], base - base_shares["VmRunProgram"], per / base,
                         shares["VmRunProgram"] / base_shares["VmRunProgram"],
                         (per - shares["VmRunProgram"]) / (base - base_shares["VmRunProgram"]))
+        plain = os.path.join(args.build, "bench", "bench_cycle_plain")
+        if name == "tank" and os.path.exists(plain):
+            counts = []
+            with tempfile.TemporaryDirectory() as tmp:
+                for n in (few, many):
+                    out = os.path.join(tmp, "plain.%d" % n)
+                    callgrind([plain, str(n)], out)
+                    counts.append(total(out))
+            c = (counts[1] - counts[0]) / (many - few)
+            line += "\n  plain C++ (bench_cycle_plain) %.0f per cycle: %.0f x plain C++" % (c, per / c)
         print(line, flush=True)
 
 
