@@ -33,7 +33,8 @@ Go callLibrary(RunContext &ctx, const LibraryCallForm &call) {
 
   MathWord mathWord;
   mathWord.clear();
-  if (call.onStack) std::memset(ctx.paramStack + depth, 0, nout * sizeof(VmCell));
+  if (call.onStack)  // cell by cell: a call has a few outputs, and a fixed-size clear is inlined
+    for (uint32_t j = 0; j < nout; ++j) std::memset(&ctx.paramStack[depth + j], 0, sizeof(VmCell));
   VmCell *params = frame + call.first;
   const lib::Row &row = *call.row;
   const int32_t result = row.handOn != nullptr
