@@ -47,6 +47,26 @@ int32_t writeForce(PointDb *db, int32_t index, uint32_t forced, double value) {
   return 0;
 }
 
+// Reads a record's force under its sequence word: 1 with the held value, 0
+// when the point is not forced (or a writer kept the record busy: the point
+// is then left alone this time).
+inline int32_t readForce(PointConfigRecord *r, double *value) {
+  uint32_t *sequence = sequenceOf(r);
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    uint32_t before = __atomic_load_n(sequence, __ATOMIC_ACQUIRE);
+    if (before & 1u) continue;
+    uint32_t forced = __atomic_load_n(forcedOf(r), __ATOMIC_RELAXED);
+    double held;
+    std::memcpy(&held, valueOf(r), sizeof held);
+    __atomic_thread_fence(__ATOMIC_ACQUIRE);
+    if (__atomic_load_n(sequence, __ATOMIC_RELAXED) != before) continue;
+    if (forced == 0) return 0;
+    if (value != nullptr) *value = held;
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -61,20 +81,7 @@ int32_t PointDbForcedValue(const PointDb *db, int32_t index, double *value) {
     _winseterrno(EINVAL);
     return -1;
   }
-  uint32_t *sequence = sequenceOf(r);
-  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-    uint32_t before = __atomic_load_n(sequence, __ATOMIC_ACQUIRE);
-    if (before & 1u) continue;
-    uint32_t forced = __atomic_load_n(forcedOf(r), __ATOMIC_RELAXED);
-    double held;
-    std::memcpy(&held, valueOf(r), sizeof held);
-    __atomic_thread_fence(__ATOMIC_ACQUIRE);
-    if (__atomic_load_n(sequence, __ATOMIC_RELAXED) != before) continue;
-    if (forced == 0) return 0;
-    if (value != nullptr) *value = held;
-    return 1;
-  }
-  return 0;  // a writer kept the record busy: leave the point alone this time
+  return readForce(r, value);
 }
 
 int32_t PointDbApplyForces(PointDb *db) {
@@ -82,11 +89,18 @@ int32_t PointDbApplyForces(PointDb *db) {
     _winseterrno(EINVAL);
     return -1;
   }
-  int32_t count = PointDbCount(db), forced = 0;
+  // Once per call, not per point: this runs twice in every host cycle.
+  const int32_t count = PointDbCount(db);
+  PointConfigRecord *configs = PointDbConfig(db);
   PointValueRecord *values = PointDbValues(db);
+  int32_t forced = 0;
   for (int32_t i = 1; i < count; ++i) {
+    // Most points are not forced: a clear flag skips the sequenced read. A
+    // force being written as the flag is read is applied next cycle, as a
+    // record a writer keeps busy is.
+    if (__atomic_load_n(forcedOf(configs + i), __ATOMIC_RELAXED) == 0) continue;
     double value;
-    if (PointDbForcedValue(db, i, &value) != 1) continue;
+    if (readForce(configs + i, &value) != 1) continue;
     // One 8-byte store: machines on other threads read the value meanwhile.
     auto *field = reinterpret_cast<uint64_t *>(reinterpret_cast<char *>(&values[i]) + 8);
     __atomic_store_n(field, std::bit_cast<uint64_t>(value), __ATOMIC_RELAXED);

@@ -6,6 +6,20 @@
 // is reachable, and sets the host error number 22 for any other.
 using sicvm::Image;
 
+namespace sicvm {
+
+int32_t clearError(const Image &image) {
+  int32_t previous = *image.errorCode();
+  *image.statusFlags() &= ~uint32_t(VM_STATUS_ERROR);
+  *image.errorCode() = 0;
+  *image.errorAddress() = 0;
+  *image.errorArg1() = 0;
+  *image.errorArg2() = 0;
+  return previous;
+}
+
+}  // namespace sicvm
+
 extern "C" {
 
 SICVM_API int32_t VmSetLastError(VmMachine *machine, int32_t code, uint32_t address, uint32_t arg1,
@@ -27,14 +41,7 @@ SICVM_API int32_t VmGetLastError(VmMachine *machine, uint32_t *address, uint32_t
 
 SICVM_API int32_t VmClearLastError(VmMachine *machine) {
   Image image = Image::of(machine);
-  if (!image.ok()) return -1;
-  int32_t previous = *image.errorCode();
-  *image.statusFlags() &= ~uint32_t(VM_STATUS_ERROR);
-  *image.errorCode() = 0;
-  *image.errorAddress() = 0;
-  *image.errorArg1() = 0;
-  *image.errorArg2() = 0;
-  return previous;
+  return image.ok() ? sicvm::clearError(image) : -1;
 }
 
 }  // extern "C"

@@ -22,6 +22,9 @@ void logProgram(const Image &image, int level, const char *format, ...)
 // Returns the previous code; -1 when the machine's record is not reachable.
 int32_t recordError(const Image &image, int32_t code, uint32_t address, uint32_t arg1,
                     uint32_t arg2);
+// Clears the error record of a machine that has passed the gate (Image::of);
+// returns the code that was recorded.
+int32_t clearError(const Image &image);
 
 namespace detail {
 // The reports below, after their arguments have been checked against the

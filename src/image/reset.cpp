@@ -18,7 +18,7 @@ extern "C" SICVM_API int32_t VmResetMachine(VmMachine *machine) {
   machine->globalSegment = slot0 != nullptr ? *slot0 : 0;
   machine->localSegment = 0;
   machine->localSegmentNo = 0;
-  VmClearLastError(machine);
+  sicvm::clearError(image);  // the machine has passed the gate above
   if (sicvm::Word *status = image.runStatus()) *status = VM_RUNNING;
   return 0;
 }

@@ -15,6 +15,8 @@
 #include "hostrt/sys.h"
 #include "interp/call_fields.h"
 #include "interp/fast_ops.h"
+#include "interp/library_classes.h"
+#include "image/var_walk.h"
 #include "sicvm/vm.h"
 
 namespace sicvm::interp {
@@ -157,6 +159,55 @@ bool decodeEntry(const RunContext &ctx, uint32_t i, FastEntry &e, uint32_t &targ
   return true;
 }
 
+// A call of a standard or host library function whose counts match its row
+// and that the row can run: its form, added to the form's calls (x: its
+// index); false for the other calls, which the step loop runs.
+bool decodeLibraryCall(const VmCommand &cmd, FastEntry &e, DecodedCode &form) {
+  if ((cmd.code & 0xFFFFu) != op("call") || static_cast<int32_t>(cmd.code) < 0) return false;
+  const uint32_t callClass = call_fields::callClass(cmd);
+  const LibraryClass *library = libraryClass(callClass);
+  const lib::Row *row = libraryRow(callClass, int32_t(call_fields::target(cmd)));
+  if (library == nullptr || row == nullptr || (row->run == nullptr && row->handOn == nullptr)) return false;
+  LibraryCallForm c;
+  c.row = row;
+  c.library = library->name;
+  c.function = call_fields::target(cmd);
+  c.nin = call_fields::inputs(cmd);
+  c.nout = call_fields::outputs(cmd);
+  // A gas row checks its own counts, the others are checked here.
+  if (row->handOn == nullptr && (c.nin < row->minInputs || c.nin > row->maxInputs || c.nout != row->outputs))
+    return false;
+  c.onStack = call_fields::callType(cmd) == 1;
+  c.first = c.onStack ? 0 : call_fields::first(cmd);
+  c.need = std::max<uint32_t>(uint32_t(c.nin) + c.nout, row->cells);
+  e = FastEntry{};
+  e.x = uint32_t(form.calls.size());
+  form.calls.push_back(c);
+  return true;
+}
+
+// The lists that load_points and save_points of the global segment walk,
+// and the timers a load advances, in the order of the walks over the records.
+void findLinks(const Image &image, DecodedCode &form) {
+  forEachSegmentVar(image, [&](uint32_t k, uint32_t i, const VmVarRecord &record) {
+    const VmCell *cell = image.varCell(&record);
+    if (cell == nullptr) return;
+    const points::LinkedVar var{image.offsetOf(&record), image.offsetOf(cell), k, i, record.type, record.pointField};
+    if ((record.classByte & VM_CLASS_MASK) == 1) {
+      if (record.classByte & VM_VAR_LOAD) form.loads.push_back(var);
+      if (record.classByte & VM_VAR_SAVE) form.saves.push_back(var);
+    }
+    if (record.type == VM_TYPE_TIME) form.timers.push_back({var.cell, k, i});
+  });
+  for (uint32_t j = 0; j < image.header()->arrayCount; ++j) {
+    const VmArrayRecord *record = image.arrayRecord(j);
+    if (record == nullptr || record->type != VM_TYPE_TIME) continue;
+    const uint32_t count = record->elementCount;
+    const VmCell *cells = image.arrayCells(record, count);
+    if (cells != nullptr) form.timerArrays.push_back({image.offsetOf(cells), count, j});
+  }
+}
+
 std::unique_ptr<DecodedCode> build(const Image &image) {
   RunContext ctx;
   if (!ctx.open(image) || ctx.segment[0].location == 0) return nullptr;
@@ -218,8 +269,18 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
     FastEntry &e = form->entries[i];
     uint32_t target = kFinished;
     if (!decodeEntry(ctx, i, e, target)) {
+      const VmCommand &cmd = ctx.code[i];
+      const uint32_t code = cmd.code & 0xFFFFu;
+      const bool global = static_cast<int32_t>(cmd.code) >= 0 && cmd.src1.v.w[0] == 0;
       e = FastEntry{};
-      e.handler = handlers.slow;
+      if (decodeLibraryCall(cmd, e, *form))
+        e.handler = handlers.library;
+      else if (global && code == op("load_points"))
+        e.handler = handlers.loadPoints;
+      else if (global && code == op("save_points"))
+        e.handler = handlers.savePoints;
+      else
+        e.handler = handlers.slow;
       continue;
     }
     if (target != kFinished) e.jump = form->entries.data() + target;
@@ -228,6 +289,7 @@ std::unique_ptr<DecodedCode> build(const Image &image) {
     e.handler = (e.local != 0 ? handlers.mixed : handlers.direct)[code];
   }
   form->entries[ctx.commandCount].handler = handlers.slow;
+  findLinks(image, *form);
 
   // Pairs that the first command's entry runs both of (the second keeps
   // its own entry, for jumps that land on it): a compare and the

@@ -9,8 +9,12 @@
 // against the code, as the address of the entry it goes to. Two pairs of
 // commands share the first one's entry (the second keeps its own, for a jump
 // that lands on it): a compare and the conditional jump after it, and a
-// set_ds and the call after it. Commands the decoded loop does not run
-// (library calls, point, array and timer commands, most stack commands, the math
+// set_ds and the call after it. Library calls of the standard and the host
+// library name their function's row, found and its counts checked when the
+// form is built; load_points and save_points of the global segment walk
+// lists of the vars they may move (and the timers), found then too.
+// Commands the decoded loop does not run (calls of the external procedure,
+// array and timer commands, most stack commands, the math
 // functions, unknown codes, end markers, odd operands) get the handler that
 // hands the command to the step loop of run.cpp, so there is only one
 // implementation of everything unusual.
@@ -37,6 +41,9 @@
 #include <memory>
 #include <vector>
 
+#include "hostlib/library.h"
+#include "image/timers.h"
+#include "interp/points.h"
 #include "interp/run_context.h"
 
 namespace sicvm::interp {
@@ -67,6 +74,17 @@ struct alignas(32) SegmentForm {
 };
 static_assert(sizeof(SegmentForm) == 32);
 
+// A call of a standard or host library function (the entry's x indexes
+// DecodedCode::calls). The input and output counts match the row's.
+struct LibraryCallForm {
+  const lib::Row *row = nullptr;
+  const char *library = nullptr;  // the class name for error 128
+  uint32_t function = 0;
+  uint32_t need = 0;  // cells the function uses from parameter 0 on
+  uint8_t nin = 0, nout = 0, first = 0;
+  bool onStack = false;  // call type 1
+};
+
 struct DecodedCode {
   // What the form was built for; a run uses it only when all still hold.
   const uint8_t *base = nullptr;
@@ -83,6 +101,12 @@ struct DecodedCode {
   // No local segment (localSegmentNo 0, no vars).
   static constexpr SegmentForm none{};
   std::vector<uint32_t> cells;
+
+  std::vector<LibraryCallForm> calls;
+  // What load_points and save_points move, and the timers a load advances.
+  std::vector<points::LinkedVar> loads, saves;
+  std::vector<TimerVar> timers;
+  std::vector<TimerArray> timerArrays;
 };
 
 // The handler addresses of the decoded loop, by command code.
@@ -92,6 +116,8 @@ struct FastHandlers {
   const void *const *fused;   // [compare - 171][jump - 191][mixed]: a compare and the jump after it
   const void *const *setDsCall;  // [mixed]: a set_ds and the call after it
   const void *slow;           // hands the command to the step loop
+  const void *library;        // a standard or host library call (LibraryCallForm)
+  const void *loadPoints, *savePoints;  // of the global segment
 };
 
 // Whether the command `code` has a handler in the decoded loop.

@@ -4,12 +4,15 @@
 // the comparison flags in locals that the compiler keeps in registers where
 // it can. Each handler dispatches the next entry itself (computed goto
 // on the entry's handler address), and there are no checks between
-// commands: the handlers cannot record an error or change the run status,
-// since everything that could is handed to the step loop, which also makes
-// all the checks of a step. The loop therefore stops, writing pc,
+// commands: the handlers cannot record a fatal error or change the run
+// status, since everything that could is handed to the step loop, which also
+// makes all the checks of a step. The exceptions are the library calls and
+// the point commands (fast_calls.h), which run out of line, may record any
+// error and end their step as the step loop would. The loop stops, writing pc,
 // commandsRun, compareFlags, the call depth and the local segment back, at
 // the first command that the step loop must run and when the countdown
 // reaches 0.
+#include "interp/fast_calls.h"
 #include "interp/fast_ops.h"
 
 namespace sicvm::interp {
@@ -38,7 +41,8 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
 #define VM_FUSED_LABELS(c, j) &&L_fused_##c##_##j##_0, &&L_fused_##c##_##j##_1,
   static const void *const kFused[5 * 6 * 2] = {VM_FUSED_PAIRS(VM_FUSED_LABELS)};
   static const void *const kSetDsCall[2] = {&&L_set_ds_call_0, &&L_set_ds_call_1};
-  static const FastHandlers kHandlers{kDirect, kMixed, kFused, kSetDsCall, &&L_slow};
+  static const FastHandlers kHandlers{kDirect, kMixed,    kFused,           kSetDsCall,
+                                      &&L_slow, &&L_library, &&L_load_points, &&L_save_points};
   if (ctx == nullptr) return &kHandlers;
 
   // Entry checks: the step loop deals with a recorded fatal error, a pc
@@ -120,6 +124,27 @@ const FastHandlers *runDecoded(RunContext *ctx, const DecodedCode *decoded) {
   VM_PAIR_CASE(L_set_ds_call_##mixed, op("set_ds"), mixed, (r.top[-1].returnAddress = e->d, e = e->jump))
   VM_SET_DS_CALL_CASE(0)
   VM_SET_DS_CALL_CASE(1)
+
+  // Library calls and the point commands run out of line, with the machine
+  // and ctx written back as the step loop would show them.
+#define VM_OUT_OF_LINE_CASE(label, call)                                                      \
+  label : {                                                                                   \
+    ctx->pc = static_cast<uint32_t>(e - entries);                                             \
+    ctx->commandsRun = static_cast<int32_t>(static_cast<uint32_t>(commandsRun) + uint32_t(budget - left)); \
+    ctx->sync();                                                                              \
+    machine->compareFlags = r.flags;                                                          \
+    r.sync(*ctx, entry);                                                                      \
+    entry = r.local; /* what the machine now holds */                                         \
+    const fast::Go ran = (call);                                                              \
+    if (__builtin_expect(ran == fast::Go::kStop, 0)) {                                        \
+      e = entries + ctx->pc;                                                                  \
+      goto L_done;                                                                            \
+    }                                                                                         \
+    VM_FAST_NEXT(ran);                                                                        \
+  }
+  VM_OUT_OF_LINE_CASE(L_library, fast::callLibrary(*ctx, decoded->calls[e->x]))
+  VM_OUT_OF_LINE_CASE(L_load_points, fast::movePoints(*ctx, *decoded, true))
+  VM_OUT_OF_LINE_CASE(L_save_points, fast::movePoints(*ctx, *decoded, false))
 
 L_slow:
 L_done:

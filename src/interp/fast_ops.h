@@ -52,8 +52,10 @@ constexpr Use useOf() {
   else return {};
 }
 
-// What the loop does after a handler.
-enum class Go : uint8_t { kNext, kJump, kSlow };
+// What the loop does after a handler. kStop: the command ran and recorded a
+// fatal error; the loop ends with pc where the command left it, without
+// counting the command (the step loop then stops at its next step).
+enum class Go : uint8_t { kNext, kJump, kSlow, kStop };
 
 // The loop's registers, as the handlers see them. The call depth and the
 // local segment live here while the loop runs and go back to the machine

@@ -22,4 +22,10 @@ const LibraryClass *libraryClass(uint32_t callClass) noexcept {
   return nullptr;
 }
 
+const lib::Row *libraryRow(uint32_t callClass, int32_t function) noexcept {
+  if (callClass == VM_CALL_STANDARD) return lib::findRow(stdlib::table(), function);
+  if (callClass == VM_CALL_HOST) return lib::findRow(hostlib::table(), function);
+  return nullptr;
+}
+
 }  // namespace sicvm

@@ -23,4 +23,12 @@ struct LibraryClass {
 // other class, including the in-code classes 0x200 and 0x400.
 const LibraryClass *libraryClass(uint32_t callClass) noexcept;
 
+namespace lib {
+struct Row;
+}
+// The row of `function` in the table of a call class's library: the
+// standard library (0x100) or the host library (0x800); null for an unknown
+// number and for every other class (the external procedure has no table).
+const lib::Row *libraryRow(uint32_t callClass, int32_t function) noexcept;
+
 }  // namespace sicvm

@@ -18,6 +18,9 @@
 // program that overwrote its var record can cause that) is passed over.
 #pragma once
 
+#include <span>
+
+#include "image/timers.h"
 #include "interp/command_table.h"
 #include "interp/operand.h"
 
@@ -25,6 +28,28 @@ namespace sicvm::interp::points {
 
 void loadPoints(RunContext &ctx, const VmCommand &cmd);
 void savePoints(RunContext &ctx, const VmCommand &cmd);
+
+// A var that load_points (or save_points) may move, found once by the
+// decoded form: a var of class 1 with the command's flag and its value cell
+// in the image. Whether it is linked is read from its record each time, as
+// VmInitVarLinks and VmUpdateVarLinks set and drop the point index; the
+// type, field number, class and cell cannot change while the form holds.
+struct LinkedVar {
+  uint32_t record;   // offset of its var record
+  uint32_t cell;     // offset of its value cell
+  uint32_t segment;  // data segment and var number, for the trace
+  uint32_t var;
+  uint16_t type;
+  int8_t field;
+};
+
+// The work of load_points and save_points with segment index 0 over vars
+// and timers found before (each list in the walk's order): the same point
+// accesses, errors and traces as the walk and, after a load, the same timer
+// update; the caller advances pc.
+void loadLinked(RunContext &ctx, std::span<const LinkedVar> vars, std::span<const TimerVar> timers,
+                std::span<const TimerArray> timerArrays);
+void saveLinked(RunContext &ctx, std::span<const LinkedVar> vars);
 
 template <uint16_t Code>
 inline void exec(RunContext &ctx, VmCommand &cmd) {

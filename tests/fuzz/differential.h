@@ -10,9 +10,13 @@
 // with the cases that make a command fail: zero divisors, negative shift
 // counts, conversions out of range, special floating-point values, var
 // numbers beyond their segment, missing local segments, jumps out of the
-// code, constants as destinations, the command limit. Unknown codes may
-// also be point and timer commands; the host clock is set by hand so that
-// both runs of a cycle see the same time.
+// code, constants as destinations, the command limit. Library calls of
+// every class (real function numbers, counts now and then wrong, frames on
+// the param stack or in the local segment) and load_points and save_points
+// over vars linked to a small point table (indexes and fields also out of
+// range, running timers) run in both; the host clock is set by hand so that
+// both runs of a cycle see the same time, and each copy has its own point
+// table, compared after every cycle.
 //
 // Used by the libFuzzer target fuzz_differential and by the interpreter
 // test Differential.RandomPrograms (which can also run for a given time).
@@ -27,6 +31,7 @@
 
 #include "builder/image_builder.h"
 #include "hostrt/sys.h"
+#include "hostrt/points.h"
 #include "interp/command_table.h"
 #include "sicvm/vm.h"
 
@@ -91,11 +96,23 @@ class ProgramMaker {
       const uint32_t vars = (k == 0 ? 8 : 3) + in_.below(6);
       for (uint32_t n = 0; n < vars; ++n) {
         const uint8_t type = kTypes[in_.below(7)];
-        b.var(s, build::Var(valueOf(in_, type)));
+        build::Var var(valueOf(in_, type));
+        if (in_.percent(25)) {  // linked to a point of the table (kPoints), now and then to none there
+          static const int32_t kIndexes[] = {1, 2, 3, 0, 4, -1};
+          static const int8_t kFields[] = {44, 44, 43, 1, 12, -3};
+          var.pointIndex = kIndexes[in_.below(6)];
+          var.pointField = kFields[in_.below(6)];
+          var.load = in_.percent(60);
+          var.save = in_.percent(60);
+          if (in_.percent(10)) var.typeClass = 2;
+        }
+        if (type == VM_TYPE_TIME && in_.percent(50)) var.cellFlags = 1;  // a running timer
+        b.var(s, var);
         types_[k].push_back(type);
       }
     }
     for (int a = 0; a < 2; ++a) b.array(build::Array{VM_TYPE_DINT, 1, 1 + in_.below(4), 1, {}, 0});
+    b.array(build::Array{VM_TYPE_TIME, 1, 1 + in_.below(4), 1, {}, uint8_t(in_.below(2))});  // timers
     count_ = 4 + in_.below(40);
     if (in_.percent(50)) {
       structured(b);
@@ -160,7 +177,7 @@ class ProgramMaker {
       if (k < 2 || (k >= 4 && k < 6)) call();  // usually right after its set_ds
       if (k >= 6) b.command(op("ret"));
     } else if (r < 96) {  // other commands of the step loop
-      const uint32_t k = in_.below(8);
+      const uint32_t k = in_.below(11);
       if (k == 0) b.command(op("push_const"), build::c(valueOf(in_, VM_TYPE_DINT)));
       else if (k == 1) b.command(op("push_vars"), var(0), num(1 + in_.below(3)));
       else if (k == 2) b.command(op("pop_vars"), var(0), num(1 + in_.below(3)));
@@ -168,6 +185,9 @@ class ProgramMaker {
       else if (k == 4) b.command(op("aput"), source(VM_TYPE_DINT), source(VM_TYPE_DINT), Operand::array(0, in_.below(3)));
       else if (k == 5) b.command(op("sqrt_lreal") + in_.below(27), source(0), Operand::none(), destination(0));
       else if (k == 6) b.command(op("mod_real") + in_.below(2), source(0), source(0), destination(0));
+      else if (k == 7) libraryCall(b);
+      else if (k == 8) b.command(in_.percent(50) ? op("load_points") : op("save_points"),
+                                 Operand::var(in_.percent(90) ? 0 : in_.below(3), 0));
       else b.command(op("nop"));
     } else if (r < 98) {
       b.command(uint32_t(in_.below(2) ? 0x80000000u : 0u) | in_.below(300));  // end marker or any code
@@ -200,6 +220,33 @@ class ProgramMaker {
     }
   }
 
+  // A library call: a function of the standard or the host library (the
+  // point functions among them), of the external procedure or an unknown
+  // number, with its counts (now and then not), its parameters on the param
+  // stack or in the local segment from a cell `first`.
+  void libraryCall(build::ImageBuilder &b) {
+    struct Function {
+      uint32_t callClass, number;
+      uint8_t nin, nout;
+    };
+    static const Function kFunctions[] = {
+        {VM_CALL_STANDARD, 1042, 3, 1}, {VM_CALL_STANDARD, 1054, 3, 1}, {VM_CALL_STANDARD, 1062, 2, 1},
+        {VM_CALL_STANDARD, 1074, 3, 1}, {VM_CALL_STANDARD, 1082, 3, 1}, {VM_CALL_STANDARD, 1394, 3, 1},
+        {VM_CALL_STANDARD, 4510, 1, 1}, {VM_CALL_STANDARD, 4521, 3, 2}, {VM_CALL_STANDARD, 4531, 2, 2},
+        {VM_CALL_STANDARD, 1047, 1, 1}, {VM_CALL_HOST, 6020, 0, 1},     {VM_CALL_HOST, 6021, 0, 3},
+        {VM_CALL_HOST, 6022, 0, 1},     {VM_CALL_HOST, 6025, 0, 1},     {VM_CALL_HOST, 6033, 1, 1},
+        {VM_CALL_HOST, 6035, 2, 1},     {VM_CALL_HOST, 6110, 2, 1},     {VM_CALL_HOST, 6141, 1, 1},
+        {VM_CALL_HOST, 6100, 5, 2},     {VM_CALL_EXTERNAL, 1, 1, 1},
+    };
+    const Function &f = kFunctions[in_.below(sizeof kFunctions / sizeof kFunctions[0])];
+    const uint32_t type = in_.percent(60) ? 1u : 2u;
+    const uint32_t first = in_.below(6);
+    const uint32_t nin = in_.percent(95) ? f.nin : in_.below(4), nout = in_.percent(95) ? f.nout : in_.below(4);
+    // SRC2 word 1 holds first, NIN and NOUT in its low three bytes.
+    b.command(op("call"), build::Operand::words(VM_KIND_CONST, f.number, f.callClass | type),
+              build::Operand::words(VM_KIND_CONST, first | nin << 8 | nout << 16));
+  }
+
   static std::vector<uint16_t> computingCodes() {
     std::vector<uint16_t> codes;
     for (const CommandInfo &info : kCommands) {
@@ -225,17 +272,44 @@ inline void captureLog(int level, const char *text) {
   logText() += std::to_string(level) + ": " + text;
 }
 
-// One machine over its own copy of the image.
+// Points 1 to 3 of the table each copy gets: an LREAL, an INT and a BOOL
+// point; point 4 is there but deleted (own index 0).
+inline constexpr int32_t kPoints = 5;
+
+// One machine over its own copy of the image, with its own point table.
 struct Copy {
   std::vector<uint8_t> image;
+  std::vector<PointConfigRecord> configs = std::vector<PointConfigRecord>(kPoints);
+  std::vector<PointValueRecord> values = std::vector<PointValueRecord>(kPoints);
+  uint32_t configToken = 0, valuesToken = 0;
   VmMachine *machine = nullptr;
   bool ok = false;
   Copy(const std::vector<uint8_t> &bytes, bool decoded) : image(bytes) {
+    static const int32_t kTypesOfPoints[kPoints] = {0, VM_TYPE_LREAL, VM_TYPE_INT, VM_TYPE_BOOL, VM_TYPE_LREAL};
+    for (int32_t i = 0; i < kPoints; ++i) {
+      configs[i].ownIndex = i == 4 ? 0 : i;
+      configs[i].pointId = 100 + i;
+      configs[i].valueType = kTypesOfPoints[i];
+      configs[i].statusMode = i == 2 ? 3 : 0;
+      values[i].value = 1.5 * i - 2.0;
+      values[i].status = 0x11u * uint32_t(i);
+    }
+    configToken = VmHostLocation(configs.data());
+    valuesToken = VmHostLocation(values.data());
     ok = VmInitMachine(image.data(), uint32_t(image.size()), &machine) == 0;
     if (!ok) return;
+    machine->pointCount = kPoints;
+    machine->pointConfig = configToken;
+    machine->pointValues = valuesToken;
     VmVerifyCode(machine);
     if (!decoded) VmReleaseMachine(machine);
   }
+  ~Copy() {
+    VmReleaseHostLocation(configToken);
+    VmReleaseHostLocation(valuesToken);
+  }
+  Copy(const Copy &) = delete;
+  Copy &operator=(const Copy &) = delete;
 };
 
 // Runs the program of `data` both ways; "" when everything agreed, else what differed.
@@ -268,11 +342,19 @@ inline std::string compare(const uint8_t *data, size_t size) {
         why = "cycle " + std::to_string(cycle) + ": result " + std::to_string(results[0]) + " vs " + std::to_string(results[1]);
       else if (logs[0] != logs[1])
         why = "cycle " + std::to_string(cycle) + ": log\n" + logs[0] + "--- vs ---\n" + logs[1];
-      else if (std::memcmp(fast.image.data(), slow.image.data(), bytes.size()) != 0) {
-        size_t at = 0;
-        while (fast.image[at] == slow.image[at]) ++at;
+      // The copies differ in their point table tokens only.
+      const uint32_t config = slow.machine->pointConfig, values = slow.machine->pointValues;
+      slow.machine->pointConfig = fast.machine->pointConfig;
+      slow.machine->pointValues = fast.machine->pointValues;
+      size_t at = 0;
+      while (at < bytes.size() && fast.image[at] == slow.image[at]) ++at;
+      slow.machine->pointConfig = config;
+      slow.machine->pointValues = values;
+      if (!why.empty()) break;
+      if (at < bytes.size())
         why = "cycle " + std::to_string(cycle) + ": image byte " + std::to_string(at) + " differs";
-      }
+      else if (std::memcmp(fast.values.data(), slow.values.data(), kPoints * sizeof(PointValueRecord)) != 0)
+        why = "cycle " + std::to_string(cycle) + ": point values differ";
     }
     VmReleaseMachine(fast.machine);
   }

@@ -51,7 +51,8 @@ contains() {
 
 for word in info list verify run asm build disasm points help gas completion --help --version; do contains "$word" ""; done
 expect "run " r
-expect "--cycles " run --cy
+expect "--cycle-lines " run --cycle-
+contains "--cycles" run --cy
 contains "--watch" run -
 expect "a.sic sub " run ""
 expect "a.sic sub " run --watch ""

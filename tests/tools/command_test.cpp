@@ -4,9 +4,11 @@
 
 #include "tools/tool_process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace tooltest;
 
@@ -108,6 +110,35 @@ TEST(Command, RunWithPointsAndStore) {
       << r.out;  // linked var table
   EXPECT_NE(r.out.find("changed vars"), std::string::npos);
   EXPECT_TRUE(exists(store));
+}
+
+// --cycle-lines: every cycle's line, only those whose outcome differs from
+// the cycle before (the program takes one command more in its third cycle),
+// or none; the summary counts every cycle.
+TEST(Command, RunPrintsTheCycleLinesAsked) {
+  const std::string image = temp("third.sic");
+  write(temp("third.asm"),
+        ".segment g\n.var n DINT\n        add_dint n, n, DINT#1\n        cmd_dint n, DINT#3\n"
+        "        jmp_ne @done\n        nop\ndone:   ret\n");
+  ASSERT_EQ(sicvm("asm " + temp("third.asm") + " -o " + image).status, 0);
+  const std::string summary = "6 cycles, 25 commands, 0 cycles with an error";
+  struct Case {
+    const char *when;
+    std::vector<int> printed;  // the cycles with a line
+  };
+  for (const Case &c : {Case{"all", {1, 2, 3, 4, 5, 6}}, Case{"changes", {1, 3, 4}}, Case{"none", {}}}) {
+    Result r = sicvm("run " + image + " --cycles 6 --period 0 --nvram none --cycle-lines " + c.when);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(summary), std::string::npos) << c.when << "\n" << r.out;
+    for (int cycle = 1; cycle <= 6; ++cycle) {
+      const std::string line = "cycle " + std::to_string(cycle) + ": " + (cycle == 3 ? "5" : "4") + " commands";
+      const bool wanted = std::find(c.printed.begin(), c.printed.end(), cycle) != c.printed.end();
+      EXPECT_EQ(r.out.find(line) != std::string::npos, wanted) << c.when << " cycle " << cycle << "\n" << r.out;
+    }
+  }
+  Result bad = sicvm("run " + image + " --cycle-lines sometimes");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("--cycle-lines takes all, changes or none, not 'sometimes'"), std::string::npos) << bad.out;
 }
 
 // SIGINT ends a run that has no cycle count after the cycle under way, with

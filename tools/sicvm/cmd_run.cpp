@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "cycle_lines.h"
 #include "cycle_text.h"
 #include "hot_standby.h"
 #include "image_file.h"
@@ -107,6 +108,7 @@ int runCommand(const std::vector<std::string> &args) {
   CycleStats timing(config.periodMs);
   RunTally tally;
   StoreCycle storeCycle(session.store());
+  CycleLines lines(config.cycleLines);
   while ((config.cycles < 0 || tally.cycles < config.cycles) && !g_stop) {
     pacer.waitForSlot(g_stop);
     if (g_stop) break;
@@ -129,7 +131,7 @@ int runCommand(const std::vector<std::string> &args) {
     stats.write(tally.cycles, t, r);
     if (watch)
       watch->show(tally.cycles, r, timing.text());
-    else
+    else if (lines.wanted(r))
       std::printf("cycle %lld: %d commands, %s, %s\n", static_cast<long long>(tally.cycles), r.commands,
                   statusText(r.runStatus), errorText(r).c_str());
     std::fflush(stdout);

@@ -25,6 +25,10 @@ void printUsage() {
       "                      once; the summary (and the --watch header) gives the\n"
       "                      execution time min/avg/max, the start jitter and the overruns\n"
       "                      (cycles longer than the period)\n"
+      "  --cycle-lines WHEN  which cycles print their line: all (default), changes (the\n"
+      "                      first cycle and each whose command count, run status or\n"
+      "                      error record differs from the cycle before), none; the\n"
+      "                      summary counts every cycle either way\n"
       "  --stats FILE        write one CSV line per cycle: cycle,start_ms,jitter_us,exec_us,\n"
       "                      commands,status,error,overrun\n"
       "  --points FILE.csv   the host's point database (default: none); columns\n"
@@ -158,6 +162,7 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
                     {{"--cycles", true}, {"--period", true}, {"--points", true}, {"--shm", true}, {"--nvram", true},
                      {"--command-limit", true}, {"--log-level", true}, {"--tz", true}, {"--step", false},
                      {"--watch", false}, {"--symbols", true}, {"--stats", true},
+                     {"--cycle-lines", true},
                      {"--reload", false},
                      {"--modbus", true}, {"--modbus-map", true}, {"--modbus-read-only", false},
                      {"--modbus-idle-timeout", true},
@@ -178,6 +183,12 @@ int readRunConfig(const std::vector<std::string> &args, RunConfig &config) {
     return usageError(error, "run");
   if (!applyTimeZoneOption(options.value("--tz"), error)) return usageError(error, "run");
   if (options.has("--log-level")) VmSetLogLevel(static_cast<int32_t>(level));
+
+  if (auto when = options.value("--cycle-lines")) {
+    auto mode = CycleLines::modeOf(*when);
+    if (!mode) return usageError("--cycle-lines takes all, changes or none, not '" + *when + "'", "run");
+    config.cycleLines = *mode;
+  }
 
   config.image = options.positional[0];
   config.symbols = options.value("--symbols");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "modbus_server.h"
+#include "cycle_lines.h"
 #include "runner/session.h"
 #include "standby/net.h"
 
@@ -22,6 +23,7 @@ struct RunConfig {
   bool step = false;
   bool watch = false;
   bool reload = false;            // --reload: online change when IMAGE is replaced or on SIGHUP
+  CycleLines::Mode cycleLines = CycleLines::Mode::kAll;  // --cycle-lines
   runner::SessionOptions host;    // points, shared memory, store, command limit
   std::optional<modbus::ServerOptions> modbus;  // --modbus HOST:PORT and the options that go with it
   std::string modbusMap;          // --modbus-map: the map file
