@@ -41,7 +41,7 @@
 #include <memory>
 #include <vector>
 
-#include "hostlib/library.h"
+#include "libcall/library.h"
 #include "image/timers.h"
 #include "interp/points.h"
 #include "interp/run_context.h"
