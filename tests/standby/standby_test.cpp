@@ -68,7 +68,8 @@ class HotStandbyTest : public testing::Test {
     ASSERT_TRUE(a.errors.empty()) << a.errors[0].text();
     image_ = a.image;
     identity_ = {0x1234567890ABCDEFull, uint32_t(image_.size())};
-    points_ = testing::TempDir() + "/hs_points.csv";
+    // One file per test: ctest runs the tests of this fixture in parallel.
+    points_ = testing::TempDir() + "/hs_points_" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".csv";
     std::ofstream(points_) << "index,id,type,mode,value,status\n1,5001,DINT,0,-7,0\n";
   }
   std::unique_ptr<runner::Session> session() {
