@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Instructions per host cycle of `sicvm run`, counted with callgrind.
 
 For each example, runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tank example's cycle (examples/tank.asm) written in plain C++, for
 // bench/cycle_cost.py to count with callgrind as it counts `sicvm run`:
 // read the five loaded points from a table laid out as the host's value

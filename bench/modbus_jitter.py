@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Cycle jitter of `sicvm run` while its Modbus server is read flat out.
 
 Runs the tank example twice for the same number of cycles: once with the

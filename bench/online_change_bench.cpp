@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Online change: the work the reload thread does beside the running program
 // (plan the carry, VmInitMachine, the verifiers, host types, timers, links)
 // and the work the switch does between two cycles (copy the carried cells,

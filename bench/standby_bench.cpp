@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What hot standby adds to a primary's cycle: one cycle of the pumps example
 // alone (the baseline) against the same cycle followed by handing its state
 // to the sender (Primary::afterCycle) while a standby in the same process,

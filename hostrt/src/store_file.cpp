@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The point store file: checking, creating and opening it, the three point
 // operations as single SQL statements (each its own durable commit), and
 // cycles, whose writes are held in memory and committed together.

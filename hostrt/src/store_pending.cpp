@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store_pending.h"
 
 namespace hostrt::store {

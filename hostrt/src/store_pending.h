@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes and clears of a point store that are held in memory until a commit:
 // per point, what becomes of its status and of its value, laid over what the
 // file holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Library calls and point commands of the decoded form (fast_calls.h).
 #include "interp/fast_calls.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands of the decoded form that run out of line: library calls of
 // the standard and the host library, and load_points and save_points of the
 // global segment. The decoded loop calls them with the machine and the run

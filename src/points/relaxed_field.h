@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One field of a host point record read or written as one relaxed atomic
 // access. The point tables are shared with the host and with machines on
 // other threads, and take no lock: each access of a 4- or 8-byte field is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the Modbus server's request check: the input's first
 // byte chooses the mode (bit 0: a read-only server; bit 1: the rest is a map
 // file instead of a frame), the rest is a request frame as it came off a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Non-volatile point store: round trips, argument errors, refusal of files
 // that are not stores, durability of every write that returned, and cycles
 // (held writes, one commit, all or nothing after a kill).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Modbus map reader: what it accepts, and that each bad line is refused
 // with its line number and reason.
 #include <gtest/gtest.h>

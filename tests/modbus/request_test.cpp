@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The request check: every frame a client may send gets the verdict and
 // exception code that a Modbus server owes it, and a write yields the point
 // values it sets.

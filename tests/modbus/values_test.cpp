@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point values as registers. The expected words of the floating-point rows
 // are the published IEEE 754 encodings of those numbers.
 #include <gtest/gtest.h>

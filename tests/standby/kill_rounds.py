@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Hot standby under kill -9: two `sicvm run` processes over 127.0.0.1.
 
 Each round starts a standby (a free port, its point tables in shared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The primary and the standby in one process over 127.0.0.1: states arrive
 // whole and in order, a lost standby is brought back with a full state, and
 // bad input on the standby's port is refused, logged, and applies nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hot-standby wire format: checksums against published values, frames
 // cut at every byte and refused when they are no frames, and deltas that
 // rebuild the newer state or are refused whole.

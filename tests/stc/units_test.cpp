@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // User functions and function blocks: what their calls compute, over one or
 // more cycles, and the programs they refuse. The expected values are worked
 // out by hand from the sources.

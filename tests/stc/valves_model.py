@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A plant and the control of examples/st/valves.st, modelled independently.
 
 Drives the tank for a number of cycles: the operator's fill and drain

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The valve example (examples/st/valves.st, one function block for both
 // valves) against its points file and an independent model of the control
 // and the plant (valves_model.py): the host's points set as the model says

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """`sicvm run --modbus` against an independent client (pymodbus) and raw
 sockets, over loopback only. Every wait is bounded; the runs are ended by
 SIGINT and killed if they outlive their time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Online change (`sicvm run --reload`): what is carried between two compiled
 // programs, a switch driven cycle by cycle in the process, and running
 // `sicvm run` processes whose image is rebuilt under them.

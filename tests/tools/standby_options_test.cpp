@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hot-standby options of `sicvm run`: combinations that cannot work are
 // usage errors that say why, before anything is set up or listened on.
 #include <gtest/gtest.h>

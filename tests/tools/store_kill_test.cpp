@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `sicvm run` commits the point store once per cycle: killed with SIGKILL at
 // moments drawn from a fixed seed, round after round on the same store, the
 // store always holds the state after one whole cycle, and never loses a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "modbus_map.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Modbus map of `sicvm run --modbus-map`: which point is served at which
 // address of which table, as which type, and whether clients may write it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "modbus_request.h"
 
 #include "hostrt/points.h"

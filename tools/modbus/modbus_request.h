@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check every Modbus TCP request passes before the server answers it:
 // the frame's header and length, the function, the count, the addresses
 // against the map, and for writes the values against the points' types.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "modbus_server.h"
 
 #include <fcntl.h>

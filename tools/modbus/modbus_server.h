@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Modbus TCP server for the points of a running program (`sicvm run
 // --modbus`), built on libmodbus.
 //

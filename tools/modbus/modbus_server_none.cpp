@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Modbus server of a build without libmodbus: `sicvm run --modbus` is
 // refused with a message that names the missing package, and everything else
 // of the runner works as usual. Only one of this file and modbus_server.cpp

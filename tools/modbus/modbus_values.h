@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversions between a point's value (a double) and the bits and registers
 // that a Modbus mapping serves it as.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runner/online_change.h"
 
 #include <sys/stat.h>

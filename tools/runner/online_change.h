@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Online change of a running session (`sicvm run --reload`): a replacement
 // of the image file is loaded, set up and verified beside the running
 // program on a thread of its own, and the running program is switched to it

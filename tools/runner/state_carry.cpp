@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runner/state_carry.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrying a running program's state into a replacement image by name: the
 // symbol files of both images name the vars (function block cells included,
 // as INSTANCE_CELL vars of their segment) and arrays, and an item whose name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cycle_lines.h"
 
 namespace sicvm::tool {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which cycles `sicvm run` prints its cycle line for (--cycle-lines).
 //
 // Printing a line costs more than the cycle of a small program itself, so a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `sicvm run --primary` and `--standby`: the runner's end of hot standby.
 // A primary hands each cycle's state to the sender; a standby serves its
 // primary until it takes over, and the run's cycles then go on from there.

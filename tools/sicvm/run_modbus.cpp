@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "run_modbus.h"
 
 #include <cstdio>

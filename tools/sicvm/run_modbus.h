@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Modbus TCP server of one `sicvm run`: the map read against the run's
 // points, the server started, its summary at the end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One store transaction per cycle for `sicvm run`: the point store's writes
 // of a cycle are held from begin() to commit() and stored together with one
 // disk sync, so a crash leaves the store as it was after some whole cycle.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standby/delta.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The changes between two states of equal size as runs of bytes, the body
 // of a DELTA message: per run u32 offset, u32 length, then the new bytes.
 // Unchanged stretches shorter than a run head (8 bytes) are sent along

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standby/net.h"
 
 #include <arpa/inet.h>

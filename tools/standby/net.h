@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few socket operations hot standby needs: endpoints written as
 // HOST:PORT, a listening socket, a connect with a time limit, and writes
 // and reads that never wait longer than they are told.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standby/primary.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The primary's side of hot standby: after each cycle the runner hands the
 // program's state to this class, and a sender thread of its own brings it
 // to the standby, so that no cycle ever waits for the network.

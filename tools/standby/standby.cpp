@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standby/standby.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The standby's side of hot standby: a runner that has set its program up
 // listens for a primary, holds the last state the primary sent, and runs no
 // cycle and writes no point until the primary has been silent for

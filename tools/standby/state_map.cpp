@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standby/state_map.h"
 
 #include <algorithm>

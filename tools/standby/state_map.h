@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state of a running program as one byte string that a standby can
 // hold: which bytes of the image a cycle may change, and the points the
 // program writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standby/wire.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hot-standby wire protocol: framed, versioned, checksummed messages
 // between a primary runner and its standby over one TCP connection.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The syntax tree of a Structured Text source: its program organisation
 // units (one PROGRAM, and FUNCTIONs and FUNCTION_BLOCKs), as the parser
 // builds it and the code generator reads it.

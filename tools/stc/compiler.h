@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Structured Text compiler: one source (a PROGRAM with its FUNCTIONs and
 // FUNCTION_BLOCKs) to one SIC image, built through the image builder.
 //

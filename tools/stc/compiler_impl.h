@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compiler's state over one source: type checking and code generation
 // in one walk over the syntax tree of each unit. The members are defined by
 // concept:

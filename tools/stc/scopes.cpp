@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scopes and frames: name lookup through the chain of scopes, the layout of
 // user functions and function blocks, their instances' data segments, the
 // code of their bodies, and the refusal of recursive calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calls of user functions and function block instances, and the members of
 // instances (`inst.out`); the calling convention is described in scopes.cpp.
 #include "stc/compiler_impl.h"
