@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decode-based calendar exports in a zone with summer time (Berlin's
 // rule), each next to the same question answered by glibc with TZ set to the
 // same rule:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of the gas metering functions per call, each against a baseline
 // measured in the same process:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of host library functions through the dispatcher, each next to a
 // baseline measured in the same process:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interpreter speed: three programs built with the image builder run through
 // VmRunProgram, each next to the same algorithm written in plain C++ and
 // measured in the same process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of the library call paths, each next to a baseline measured in the
 // same process:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point commands: one cycle of a program that loads 1,000 linked vars from
 // their points (load_points) and saves them back (save_points), against a
 // plain C++ loop that copies the same 1,000 values from the same host records

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console report of Google Benchmark followed by the ratio of each
 // measured benchmark to its baseline, both run in the same process. Times
 // are CPU times: the median of the repetitions when a benchmark repeats (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Structured Text compiler: how long a generated 10,000-line program
 // takes to compile, against assembling the same image from its assembly
 // source (what `sicvm disasm` writes for it), both measured in this run; and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of a durable point store write, against two baselines measured in the
 // same run:
 //   FsyncedFileWrite   100 records written to a plain file, each followed by

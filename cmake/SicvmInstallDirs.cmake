@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The GNU install folders, with Debian's multiarch library folder.
 #
 # GNUInstallDirs picks lib/<multiarch> (lib/x86_64-linux-gnu) only when the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Parts of the build that need more than the library does.
 #
 # The library and the sicvm command need a C++20 compiler, CMake and SQLite.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compile and link flags of the project's own targets. They are set per
 # target, never globally, so that a parent project that adds sicvm with
 # add_subdirectory or FetchContent keeps its own flags.

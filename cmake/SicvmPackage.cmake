@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules, the CMake package and pkg-config files, and the Debian
 # packages (cpack -G DEB).
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes one pkg-config file at install time and installs it. Run from an
 # install(CODE) rule, where CMAKE_INSTALL_PREFIX is the prefix of this
 # installation. Inputs: PKG_TEMPLATE, PKG_OUTPUT, PKG_VERSION, PKG_LIBDIR and

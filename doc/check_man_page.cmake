@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks that the manual page documents every subcommand of the sicvm
 # command and every option of each, as the tool's own help texts list them.
 # Inputs: TOOL (the sicvm command), PAGE (sicvm.1).

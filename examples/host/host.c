@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A small host for one control program, written in C against the installed
  * sicvm and hostrt libraries.
  *

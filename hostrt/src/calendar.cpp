@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DT values: decoding and encoding calendar records, validation, arithmetic,
 // comparison and Unix time.
 #include <cmath>

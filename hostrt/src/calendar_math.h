@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calendar arithmetic shared by the date-time, time-zone and text functions.
 //
 // Everything works on one canonical form: a signed 64-bit count of

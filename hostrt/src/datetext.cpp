@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Date-time text: the locale record and the pattern formatter.
 #include <cctype>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIME values (millisecond durations): duration records and validation.
 #include <cmath>
 #include <cstdint>

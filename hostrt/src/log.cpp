@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host log: level filter, output devices and the per-thread context name.
 #include "hostrt/log.h"
 

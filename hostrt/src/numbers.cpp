@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rounding helpers.
 #include "hostrt/numbers.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The point database object: the shared memory that holds the two point
 // tables, created from a points file or attached by name.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reader of the points file. Every line is checked before anything is built,
 // so a file with one bad line yields no table at all.
 #include "point_db_csv.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reader of the points file: text in, checked rows out (format in hostrt/points.h).
 #ifndef HOSTRT_SRC_POINT_DB_CSV_H
 #define HOSTRT_SRC_POINT_DB_CSV_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Forced points: values held from outside the program, written back by the
 // host after every cycle. The force lives in the shared configuration
 // record, guarded by a sequence word (layout and protocol in hostrt/points.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ownership of named point databases: a creator that is killed leaves its
 // object behind; PointDbReclaim removes it once nobody owns it.
 #include "point_owner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process that owns a named point database, and whether it still runs.
 #ifndef HOSTRT_SRC_POINT_OWNER_H
 #define HOSTRT_SRC_POINT_OWNER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Field reads and status-change notices on the records of the point tables.
 // Records are reached through the caller's pointers only; nothing here knows
 // which table or process they belong to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The store's C calls: argument checks, the process-wide handle table, and
 // the error number and message of every failure.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The point store file: checking, creating and opening it, and the three
 // point operations as single SQL statements (each its own durable commit).
 #include "store_file.h"

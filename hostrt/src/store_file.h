@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One open point store file (format and rules in hostrt/store.h).
 #ifndef HOSTRT_SRC_STORE_FILE_H
 #define HOSTRT_SRC_STORE_FILE_H

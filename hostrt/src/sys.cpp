@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host error number (per thread) and the millisecond clock.
 #include "hostrt/sys.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTC <-> local time through a zone record's POSIX rule.
 #include <algorithm>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time-zone records: the POSIX TZ rule parser and the record validator.
 #include <cstdint>
 #include <cstring>

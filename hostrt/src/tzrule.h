@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX TZ rule text to a zone record, for the parser export and the system zone reader.
 #ifndef HOSTRT_SRC_TZRULE_H
 #define HOSTRT_SRC_TZRULE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system's time zone: the TZ environment variable or a TZif zone file.
 #include <cstdint>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The UTC clock: the system's real-time clock plus a process-wide offset, so
 // that tests and simulations can set "now" without touching the system time.
 #include <atomic>

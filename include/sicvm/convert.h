@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Value conversions between the machine's value types, converting exactly as
  * programs do. Pure functions: no machine, no error state, no range check (an
  * out-of-range result is the wrapped or narrowed value).

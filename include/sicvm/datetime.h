@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Calendar arithmetic on DT values in the process-wide time zone.
  *
  * Values

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Linkage macros of the sicvm public headers. */
 #ifndef SICVM_EXPORT_H
 #define SICVM_EXPORT_H

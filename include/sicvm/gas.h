@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Natural-gas metering: compressibility coefficient K (modified NX19 and
  * modified GERG-91) and the flow through differential-pressure devices
  * (one-step orifice functions and the general iterative one).

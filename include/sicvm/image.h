@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The SIC program image: the byte layout that the compiler writes, the host
  * loads and the library runs in place.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The functions of the standard library (call class 0x100) and of the host
  * library (call class 0x800) as their tables register them, for reference
  * texts and tools: number, name, input and output counts, and the cells a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Process points: reading and writing the host's point tables and the
  * non-volatile copies kept in its point store.
  *

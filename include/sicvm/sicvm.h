@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* sicvm: runs compiled IEC 61131-3 control programs (SIC images) in a host. */
 #ifndef SICVM_SICVM_H
 #define SICVM_SICVM_H

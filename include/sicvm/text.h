@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Text of commands, code addresses, var and array addresses and typed values,
  * for program listings, diagnostic tools and logs.
  *

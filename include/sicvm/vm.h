@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The virtual machine: set-up, run, error record, log and floating-point control.
  *
  * A machine is the Machine Block inside a SIC image (sicvm/image.h). Exports

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported value conversions: thin wrappers over the shared rules.
 #include "convert/rules.h"
 #include "sicvm/convert.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The value conversion rules of the machine, written once.
 //
 // The exported conversions (Vm<Type>To<Type>), the interpreter's conversion

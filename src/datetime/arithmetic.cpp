@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calendar arithmetic: moving a DT by years, months, decades (ten-day periods
 // of the month), weeks and days, and the starts of years, months, decades,
 // weeks and days. All of it in local time, keeping the wall-clock time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The clock, packing and unpacking, and the calendar fields of a DT.
 #include <cstring>
 

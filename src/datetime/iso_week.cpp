@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ISO 8601 weeks of the local year: weeks start on Monday, and week 1 is the
 // week that holds the year's first Thursday.
 #include "datetime/local_time.h"

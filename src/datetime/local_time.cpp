@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTC and local time through the process-wide zone, decoding and encoding,
 // and the day split.
 #include "datetime/local_time.h"

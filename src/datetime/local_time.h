@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The steps every calendar export is built from: the process-wide zone, the
 // conversions between UTC and local time through it, decoding a DT into a
 // local calendar record and encoding one back, and the day split.

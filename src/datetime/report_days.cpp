@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report days: a report day starts every day at a local hour:minute.
 #include <cstdint>
 #include <limits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process-wide time zone: one zone record and a state word, -1 until the
 // record is loaded from the system (TZ, else /etc/localtime) and again after
 // VmSetTimeZone(NULL). Both are shared by every machine and read without a

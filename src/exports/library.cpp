@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Load and unload notifications of libsicvm.so.
 #include <ctime>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Version of the library, as the build configured it.
 #include "sicvm/version.h"
 

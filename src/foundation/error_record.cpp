@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-machine error record: VmSetLastError, VmGetLastError, VmClearLastError.
 #include "foundation/report.h"
 #include "sicvm/vm.h"

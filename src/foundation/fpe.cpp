@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Floating-point error mode, math error handler and the run's floating-point guard.
 #include "foundation/fpe.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Floating-point error control: the process-wide error mode and math error
 // word, the guard a run keeps around its commands, and checked calls into the
 // math library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log exports: thin forwarders to the host log.
 #include "hostrt/log.h"
 #include "sicvm/vm.h"

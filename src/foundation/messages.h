@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one table of error codes and message texts of the library.
 //
 // Every error the library records has a code (1..100: the program goes on;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program messages and error reports.
 #include "foundation/report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program messages: the log lines about one program, and the one path by
 // which the library records an error and reports it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compressibility coefficient K = z / zc of a natural gas: the working-state
 // compressibility factor z by the modified NX19 or the modified GERG-91
 // method over the factor zc at standard conditions.

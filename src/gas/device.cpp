@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Geometry limits, discharge coefficients and Reynolds ranges of the devices.
 #include <cmath>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The six differential-pressure devices of the general flow function: their
 // geometry limits, discharge coefficients and Reynolds ranges. Lengths in
 // metres.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GasFlowrate: the flow of natural gas through one of six differential-
 // pressure devices, iterating on the Reynolds number.
 //

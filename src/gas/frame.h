@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parameter frame of a gas function: a run of 12-byte cells whose values
 // lie at byte 4. Cells may sit at any address, so values are copied with
 // memcpy. Outputs are gathered in a zero-filled block of whole cells and

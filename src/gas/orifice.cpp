@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flow through a standard orifice plate in one step: corner tappings
 // (GasFlowrate_DA), flange tappings (GasFlowrate_DF), D and D/2 tappings
 // (GasFlowrate_DT). The three share everything but the discharge

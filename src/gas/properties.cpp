@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gas/properties.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Properties of a natural gas from its density at standard conditions
 // (20 degC, 0.101325 MPa, kg/m3) and its molar fractions of nitrogen (xa)
 // and carbon dioxide (xy), shared by the compressibility and flow functions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pipe roughness factor Ksh: how much a rough pipe wall raises the flow
 // above that of a smooth pipe, against the mean roughness ra (m), the pipe
 // diameter D (m) and the Reynolds number.

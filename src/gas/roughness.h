@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pipe roughness factor of the general flow function, per device.
 // Lengths in metres; ra is the mean roughness of the pipe wall.
 #pragma once

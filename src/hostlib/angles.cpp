@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Angle conversions of the host library (6141 to 6144), degrees to radians
 // and back. The REAL functions multiply by the factor rounded to single
 // precision and round the product once to REAL: the product of two floats

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bit and word functions of the host library (6110 to 6133): single bits of
 // 16-bit and 32-bit words, 16 BOOLs packed into a word and back, and joining,
 // splitting and byte-swapping of words.

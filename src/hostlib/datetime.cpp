@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Date and time functions of the host library (6050 to 6091): wrappers around
 // the calendar exports and the host's Unix-time and duration primitives.
 //

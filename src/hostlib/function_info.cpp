@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmGetLibraryFunction: the rows of the two function libraries' tables.
 #include "hostlib/hostlib.h"
 #include "hostrt/sys.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The functions of the host library that this build carries, as the table
 // in hostlib.cpp registers them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of the host function library and its entry point.
 //
 // Every number in use has its row with its declared counts, so the code

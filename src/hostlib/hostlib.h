@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host function library: functions 6000 to 6162, reached through call
 // class 0x800. 85 numbers are in use; every other number is unknown.
 #pragma once

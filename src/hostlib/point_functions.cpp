@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point functions of the host library (6031 to 6045): a program reads and
 // writes process points by index, in the shared point tables and in the
 // non-volatile store, through the point exports.

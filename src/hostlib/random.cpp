@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process-wide pseudo-random generator and the random functions of the
 // host library (6161 Random32, 6162 Random64): the next number of the
 // sequence divided by 32767, so results lie on the grid k/32767 from 0.0 to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pseudo-random generator behind the random functions of the host
 // library (6161, 6162).
 //

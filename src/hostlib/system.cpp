@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // System functions of the host library (6000 to 6026): point 0's status
 // bit 5, the system clock, the machine's error state, its cycle counter and
 // three words of the host record.

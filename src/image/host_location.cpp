@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registry of host addresses: VmHostLocation, VmReleaseHostLocation.
 //
 // Registration and release take a mutex; lookups (on every point access) are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registry of host addresses that machines refer to by 32-bit tokens.
 //
 // A machine keeps the host's point tables and host record as tokens

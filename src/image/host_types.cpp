@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmInitHostTypes.
 #include "image/prepared.h"
 #include "sicvm/vm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounds-aware view of one machine's image.
 #include "image/image.h"
 

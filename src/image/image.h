@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounds-aware view of one machine's image.
 //
 // A machine lies inside its image; the image start is found from the

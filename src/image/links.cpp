@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point links: VmInitVarLinks binds each var that names a point ID to the
 // index of the point's record in the host's tables; VmUpdateVarLinks drops
 // the links whose point has gone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one-time set-up steps.
 #pragma once
 

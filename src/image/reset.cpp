@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmResetMachine: back to the state in which a cycle starts.
 #include "foundation/report.h"
 #include "image/image.h"

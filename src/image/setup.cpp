@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Machine set-up: VmInitHeader and VmInitMachine.
 //
 // VmInitMachine checks the image block by block in a fixed order, logs one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmInitTimers and the timer update.
 #include "image/timers.h"
 

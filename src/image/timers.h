@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine's timers: TIME vars and TIME array cells whose running flag
 // (bit 0 of the cell's flags byte) is set.
 #pragma once

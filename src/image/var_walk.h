@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Walks over the vars of every data segment of a machine, in table order and
 // var order, with every record checked against the image.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmVerifyVars and VmVerifyArrays: checks of the data declarations.
 //
 // Both report every fault they find (recorded, logged at level 4 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arithmetic commands: add, sub, mul, div, mod, expt, neg and abs for INT,
 // DINT, REAL and LREAL, the TIME forms, and the DT forms computed by the
 // host's date-time primitives.

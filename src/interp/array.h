@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ARRAY family: aget, aput, acopy, acopy_abs (codes 15 to 18).
 //
 // Element i of an array is its i-th cell (the element size plays no part in

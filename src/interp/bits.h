@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shift, rotation and logic commands (codes 141 to 168).
 //
 // Shifts and rotations take their count from SRC2 (INT for the _int forms,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Library calls: the parameter frame, the call through the library call
 // interface, and the moving of the results.
 #include "interp/call.h"

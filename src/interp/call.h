@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CALL family: the call command (code 210).
 //
 // The call descriptor (SRC1 word 2) holds the call type in bits 0..7 and the

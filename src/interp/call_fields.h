@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fields of a `call` command record, read and written in one place by
 // the interpreter, the code verifier and the assembler:
 //

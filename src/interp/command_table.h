@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command table as data: code, mnemonic, required operand types, and
 // the families by which the interpreter, the verifier and the listing treat
 // each code. Generated from commands.def.

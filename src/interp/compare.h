@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Comparison commands (codes 171 to 177): compare SRC1 with SRC2 and set
 // compareFlags to 1 (equal), 2 (SRC1 less) or 0 (greater, or unordered).
 // DST is not used.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control commands that are too long to inline: push_vars, pop_vars
 // (with its array copy), set_ds, ret and the call inside the code.
 #include "interp/control.h"

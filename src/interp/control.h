@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control commands: nop, comment, code_version, mov, the param stack pushes
 // and pops, the tests of the comparison flags, the jumps, if_eq / if_ne,
 // set_ds, the call inside the program's own code, and ret.

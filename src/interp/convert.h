@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CONVERT family: the type conversions (codes 241 to 280).
 //
 // Each command resolves SRC1 and DST, stores the converted value into DST at

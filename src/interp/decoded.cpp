@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building the decoded form of a machine's code, and the registry that
 // keeps the forms of the machines set up in this process.
 #include "interp/decoded.h"

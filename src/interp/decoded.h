@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoded form of a machine's code: one entry per command, at the same
 // index as the program counter, that the decoded loop (fast_loop.cpp) runs
 // instead of re-reading and re-checking the 44-byte records at every step.

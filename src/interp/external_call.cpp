@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The external procedure and its guarded caller.
 #include "interp/external_call.h"
 

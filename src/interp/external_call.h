@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The external procedure: one process-wide pointer that the host registers
 // with VmSetExternalProc, and the guarded caller through which programs (call
 // class 0x1000) and the code verifier reach it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoded loop: runs the entries of a decoded form (decoded.h) with the
 // program counter, a countdown of the commands left before the command
 // limit, the image base, the local segment, the top of the call stack and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands the decoded loop runs itself, built from the same family
 // templates as the step loop: each handler finds its operand cells from a
 // decoded entry instead of resolving the record's operands, asks the family

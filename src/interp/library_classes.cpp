@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call classes served by function libraries.
 #include "interp/library_classes.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call classes of the `call` command that reach a function library,
 // with the name used in messages and the library's entry point. The
 // interpreter and the code verifier both look libraries up here.

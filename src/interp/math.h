@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Mathematical and rounding commands (codes 111 to 138): one REAL and one
 // LREAL form each, SRC1 to DST; SRC2 is not read.
 //

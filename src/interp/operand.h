@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operand resolution: from an operand of a command record to the value cell
 // a command reads or writes.
 //

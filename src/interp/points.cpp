@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // load_points and save_points: linked vars to and from the host's points.
 #include "interp/points.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POINTS family: load_points and save_points (codes 202, 203).
 //
 // Both commands read only the segment index of SRC1's var operand (word 1;

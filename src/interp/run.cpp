@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmRunProgram: the step loop, the one dispatch over the command code, and
 // the exits of a run.
 //

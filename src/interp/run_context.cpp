@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-run context: the checks made once when a run starts, and the
 // helpers that are too large or too rare to inline.
 #include "interp/run_context.h"

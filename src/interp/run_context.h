@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state of one VmRunProgram call, and the small API through which every
 // command handler works on the machine.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIMER family: timer_start, timer_stop, timer_started, timer_value (codes 230 to 233).
 //
 // A timer is a TIME cell: its value field counts milliseconds as a double and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dispatcher shared by the function libraries.
 #include "libcall/library.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library call contract shared by the standard and the host function
 // libraries: result codes, the view of one call's parameter cells, the row
 // that registers a function, and the dispatcher that both libraries run over

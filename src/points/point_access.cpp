@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point access: the value and status exports, the field exports and
 // PointIdentity, over the host's shared point tables.
 #include "points/point_access.h"

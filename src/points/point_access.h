@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point access inside the library: the rules shared by the point exports,
 // the point commands of the interpreter and the host function library.
 #pragma once

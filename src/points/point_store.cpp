@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The point store exports: reading, writing and clearing what the host's
 // non-volatile store keeps for a point.
 #include "hostrt/store.h"

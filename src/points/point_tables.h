@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's view of the host's two point tables.
 //
 // The host lays N configuration records of 492 bytes and N value records of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Function blocks of the standard library: the bistables SR and RS, the
 // edge detectors R_TRIG and F_TRIG, the counters CTU, CTD and CTUD, and the
 // timers TP, TON and TOF.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The functions and function blocks of the standard library, as the table
 // in stdlib.cpp registers them. Each takes the parameter cells of one call
 // (inputs first, then outputs, then a block's state cells) and returns 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Selection functions of the standard library: SEL, MAX, MIN, LIMIT, MUX,
 // INC_RANGE and DEC_RANGE.
 //

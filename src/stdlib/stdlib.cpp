@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of the standard function library and its entry point.
 #include "stdlib/stdlib.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The standard function library: IEC selection functions and function
 // blocks, numbered from 1040, reached through call class 0x100.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shapes of listing lines: for each Listing value of the command table,
 // the pieces a command's line is made of, in order. The library renders
 // commands with them (VmCmdToStr); the assembler parses the same pieces back

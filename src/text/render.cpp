@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text rendering exports: commands, mnemonics, typed values, code, var and
 // array addresses.
 //

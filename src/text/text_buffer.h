@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A bounded text writer over a caller's char array: appends until the array
 // is full, cuts what does not fit and keeps the text NUL-terminated.
 // Header-only, so the listing tools share it with the library.

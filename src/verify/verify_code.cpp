@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmVerifyCode: static checks of every command before the first run.
 //
 // The rule applied to a command is the Check column of its row in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reports whose arguments do not match their message must not compile. The
 // file builds in one variant per defect (ctest expects each to fail) and,
 // with no variant, as a well-formed use that must compile.

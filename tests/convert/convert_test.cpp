@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported conversions: wrapping without range checks, rounding through
 // the host helpers, BOOL by fiszero versus exact zero, bit-exact copies.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every Dt... export against the calendar table that make_calendar_table.py
 // computes with Python's datetime and zoneinfo: UTC on every day from 1900 to
 // 2100, and three zones with summer time (one southern) on every day of the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the calendar table that the datetime tests check the Dt... exports
 against, computed with Python's datetime and zoneinfo (an implementation of
 the calendar and of the time-zone database independent of ours).

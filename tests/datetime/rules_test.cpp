@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The calendar rules one by one, on hand-picked instants (calendar_table_test
 // checks every day against an independent oracle): decade arithmetic,
 // month-end clamping, report-day boundaries, the day split before

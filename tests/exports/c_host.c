@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host written in C: includes only the public headers, lays out a tiny
  * image with the C structs, sets it up and uses the error record. */
 #include <stdio.h>

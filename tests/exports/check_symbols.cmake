@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compares the defined dynamic symbols of LIBRARY with the names in TABLE.
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error record: last error wins, fatal class, what clear leaves alone.
 #include <gtest/gtest.h>
 

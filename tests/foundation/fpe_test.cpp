@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Floating-point error mode and the route of math library errors.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registry of host addresses.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log exports forward to the host log and the callback device.
 #include <gtest/gtest.h>
 

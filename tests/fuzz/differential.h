@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Differential runs of the interpreter: a program made from a string of
 // choices runs for a few cycles on two copies of its image, one with the
 // decoded form and one with the step loop alone (its form released), and

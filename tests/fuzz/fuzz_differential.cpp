@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the decoded form against the step loop on the program
 // that the input's bytes choose (see differential.h); a difference aborts.
 #include <cstdio>

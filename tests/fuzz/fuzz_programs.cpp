@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for whole programs. The input drives a generator of
 // well-formed images (the image builder: data segments with typed vars,
 // point links and array references, arrays, and commands of every code with

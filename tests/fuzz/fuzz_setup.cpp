@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for set-up: the input is a list of patches applied to a
 // valid image (6 bytes each: a 16-bit offset and a 32-bit word written
 // there; one trailing byte cuts the image short), so that the fuzzer starts

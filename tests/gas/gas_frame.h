@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames for calling the gas functions in tests: cells with their types and
 // a recognisable head, outputs filled with a pattern the call must replace.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The gas functions' contract beyond the numbers (which oracle_test checks):
 // counts in both modes, how the Reynolds iteration ends, the in-place
 // rewrite of the length inputs, the short and full forms of GasFlowrate and

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """A second implementation of the gas computations, written apart from the C++
 code, and the generator of the case table that the C++ tests replay.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays the case table of the second implementation (tests/gas/oracle.py)
 // against the exports and compares the whole frame after each call: input
 // cells as rewritten, output heads zeroed, codes and counts exactly, values

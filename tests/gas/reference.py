@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Checks of the second implementation (oracle.py) against published
 references: the ISO 5167 discharge coefficients and expansion factors of
 python3-fluids, and worked examples of the compressibility methods."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Angle conversions against bit patterns computed separately (exact rational products rounded
 // to single precision by hand, and Python's double arithmetic), and the random functions: the
 // generator's sequence, the grid k/32767 with both ends, the single rounding of Random32, and

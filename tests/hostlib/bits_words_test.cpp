@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bit and word functions of the host library: every bit function of both widths over bit
 // numbers -1 to 36 on values with and without the sign bit (expected values from a separate
 // integer-arithmetic model), packing BOOLs, and the word functions on values with the sign bit.

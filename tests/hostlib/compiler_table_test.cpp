@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The signatures in the libraries' tables, and the compiler's view of the
 // libraries (tools/stc/library.cpp) against them: the host functions come
 // from the host table, and every standard function and block the compiler

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host library's date and time functions (6050 to 6091): outputs at
 // their types' widths, error 33 for an invalid input and 34 for an invalid
 // result (in that order, always with the computed outputs), the duration

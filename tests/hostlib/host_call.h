@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calling one host library function directly on a parameter frame: the
 // inputs, then fresh output cells (filled with kFill) of the given types.
 #pragma once

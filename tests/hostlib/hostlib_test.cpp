@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host library's entry point: which numbers exist, the gas hand-on, the
 // families still to come, and the system functions 6000 to 6026.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host library's point functions over live, deleted and out-of-range
 // points, in the shared tables and in a real store file, with and without a
 // store: outputs, error records and the exact log lines at levels 14 and 15.

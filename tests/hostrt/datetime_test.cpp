@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calendar and duration records, validation, arithmetic, comparison, Unix
 // time and date-time text.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time-zone records: POSIX rule parsing, validation, conversions around
 // daylight-saving changes, and the system zone from TZ and TZif files.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host log devices and levels, the error number, the clock and the rounding helpers.
 #include <gtest/gtest.h>
 

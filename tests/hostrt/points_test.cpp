@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Point database: points file reader, shared tables across processes, field reads.
 #include <gtest/gtest.h>
 

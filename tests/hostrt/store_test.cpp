@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Non-volatile point store: round trips, argument errors, refusal of files
 // that are not stores, and durability of every write that returned.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine gate: every export that takes a machine answers -1 with host
 // error number 22 for a null machine and for the machine of an image that
 // set-up refused, and reads nothing of that image beyond what set-up checked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's set-up steps: VmInitHostTypes, VmInitVarLinks and
 // VmUpdateVarLinks over a host point database, VmInitTimers and the timer
 // update on the host's manual clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-up over thousands of randomly broken images: it must never touch
 // memory outside [image, image + size), and whatever it accepts must have
 // every location inside the image. Run it in the sanitizer build to catch

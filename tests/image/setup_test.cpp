@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmInitHeader and VmInitMachine: every check in its order, with its message;
 // VmResetMachine: what it sets and what it leaves.
 #include <gtest/gtest.h>

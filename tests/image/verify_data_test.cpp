@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmVerifyVars and VmVerifyArrays: every fault reported, counted and
 // recorded, the last one left in the record, and the summary.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // aget, aput, acopy, acopy_abs and the timer commands: element bounds, references through
 // operands and vars, the copies' checks, timers in vars and in array elements.
 #include "image/timers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules that tie the command table's operation, flow and errors columns
 // to the rest of a row: each broken rule is caught, with its reason.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The computing and conversion commands one at a time, in both math error
 // modes: the value stored at its width, the error recorded and logged.
 #include <cfenv>

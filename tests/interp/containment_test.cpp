@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // No program escapes its image: set-up refuses layouts in which the cells and
 // stacks a program writes lie over the blocks that hold locations, counts or
 // code, and every location, depth and index the library follows is bounded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control commands: operands, mov, the param stack, tests and jumps, frames,
 // and library calls with parameters on the param stack or in a segment.
 #include "interp/program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The life of a machine's decoded form: when a run uses it, when the machine
 // runs without it, and that either way the results are the same.
 #include <thread>

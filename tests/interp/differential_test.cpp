@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoded form against the step loop on random programs (see
 // fuzz/differential.h). SICVM_DIFFERENTIAL_SECONDS=N runs for N seconds
 // instead of a fixed number of programs, reporting progress every minute;

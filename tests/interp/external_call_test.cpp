@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The external procedure through a program and its guard: results, the fault report, both
 // threads, the next cycle, and the host's signal set-up, which every call leaves as it was.
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // load_points and save_points over a host point database: the vars they
 // select, values by the var's type, errors 4, 5 and 118, the level-15 traces.
 #include "hostrt/sys.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the interpreter tests: the error record, the lines errors log, param stack
 // entries, and a one-command program whose destination shows which bytes were written.
 #pragma once

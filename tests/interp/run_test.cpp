@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmRunProgram: the command table, the exits of the step loop, cycles,
 // single step, fatal errors and resumption.
 #include "interp/program.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs a built tree as a user or a packager would and uses the result:
 #   1. cmake --install into a temporary prefix; the installed sicvm runs an
 #      installed example; the C host example builds against the installed

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The sicvm command's --version and its bash completion, as a shell user
 # meets them.   usage: check_tool_shell.sh SICVM VERSION
 set -euo pipefail

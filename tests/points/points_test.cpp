@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The point exports over a host point database: argument checks before the
 // null point, value conversion by point type, the writable status bits and
 // the bit-18 rule, field access; the point store exports over a real store file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Structured Text compiler: wrong programs and their exact diagnostics,
 // the constructs run on the machine, calls of every library function by
 // name checked by the verifier, and random sources that must never crash it.

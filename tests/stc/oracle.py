@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Random typed Structured Text programs and the values they must compute.
 
 Each program declares input vars of the types BOOL, INT, DINT, REAL and

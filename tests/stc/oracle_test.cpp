@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Expression semantics against an independent oracle: tests/stc/oracle.py
 // writes random programs and evaluates every expression itself; each
 // program is compiled, verified, run for one cycle, and every result var

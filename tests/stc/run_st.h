@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compiles a Structured Text program, sets it up as a host does (the three
 // verifiers included) and runs cycles; reads the program's vars by name.
 #pragma once

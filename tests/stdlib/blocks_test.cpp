@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Function blocks of the standard library: sequences of calls on one frame,
 // whose state cells carry over from call to call, with the timer
 // accumulator advanced between calls as the machine's timer update does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Selection functions of the standard library, called through its entry
 // point: the output value at its type's width, the errors recorded and
 // logged, and the number and count checks of both modes.

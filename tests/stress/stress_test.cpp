@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Several machines on several threads at once, sharing one point database:
 // every machine reads a common point and writes points of its own, calls the
 // standard library and keeps a running timer, for many cycles. Each must end

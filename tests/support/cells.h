@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parameter frames for calling the function libraries directly, shared by the
 // library tests; the machine to record their errors in is
 // test::TestMachine(minimalProgram()).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A DT value (days since 1899-12-30, UTC) of a calendar date and time, through
 // the host's encoder, for the date and time tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Captures the library's log through the callback device for the life of
 // the object, at the given level.
 #pragma once

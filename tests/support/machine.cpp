@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/machine.h"
 
 namespace sicvm::test {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A machine over a built image, for tests that run set-up and beyond.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/mutate.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random mutation of SIC images, for tests that feed set-up and the
 // interpreter with arbitrary bytes. Deterministic for a given seed.
 #pragma once

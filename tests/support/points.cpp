@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/points.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host point database for tests: the tables come from hostrt's points file
 // reader (anonymous shared memory) and are handed to machines through
 // VmHostLocation tokens, as a host does it.

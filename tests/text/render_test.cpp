@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text rendering: mnemonics, addresses, typed values and whole listing lines.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The assembler: command lines in the listing syntax with names, labels and
 // fields; declarations; error reports with line and column.
 #include <gtest/gtest.h>

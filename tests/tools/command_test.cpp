@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sicvm command as a user runs it: exit statuses, error reports, files
 // written or left alone, and the usage texts.
 #include <gtest/gtest.h>

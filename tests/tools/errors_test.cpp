@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Errors a user can read: the cycle line and the summary name the error,
 // files that are no image say why, bytes from files reach the terminal
 // escaped, and verify --points faults links to points the file lacks.

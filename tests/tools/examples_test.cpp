@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The example programs: each is assembled from examples/ (and compiled from
 // its Structured Text twin in examples/st/), set up against its points file
 // as `sicvm run` does, and run cycle by cycle on a manual clock (100 ms per

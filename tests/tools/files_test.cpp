@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sicvm command never writes over the file it reads: each refused
 // overwrite exits with 1 and leaves the input byte for byte as it was.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm gas: named inputs in, named outputs with units out, as text and JSON;
 // usage errors exit with 1 and name the problem.
 #include <gtest/gtest.h>

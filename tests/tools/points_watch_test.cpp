@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `sicvm points` on a program that runs in another process: a force holds
 // for several cycles over what the program saves and is then released; a
 // set writes once; a bad value writes nothing.

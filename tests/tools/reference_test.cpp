@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // doc/reference.md is what `sicvm help reference` generates from the
 // library's tables: a change to a table without regenerating it fails here.
 #include <gtest/gtest.h>

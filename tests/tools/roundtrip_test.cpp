@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The disassembler reproduces images byte for byte: generated programs over
 // every command code and operand kind, odd layouts and header bytes, and the
 // example sources (as plain lines).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs that publish their point tables (--shm): a restart after the runner
 // was killed, and a second run refused while the first goes on.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cycle statistics of `sicvm run`: the --stats file, and the summary that
 // agrees with it.
 #include <gtest/gtest.h>

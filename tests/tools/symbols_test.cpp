@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Symbol files: the format read back and refused, and the names of a source
 // carried by `asm` into `list`, `disasm` and `run`.
 #include <gtest/gtest.h>

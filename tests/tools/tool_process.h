@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running the sicvm command as a user does, for the tests of the tools.
 #pragma once
 

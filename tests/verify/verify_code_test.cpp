@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VmVerifyCode, group by group: the messages, the error counts, the record
 // left behind and the summary.
 #include <gtest/gtest.h>

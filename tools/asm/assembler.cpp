@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asm/assembler.h"
 
 #include <algorithm>

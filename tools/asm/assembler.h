@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The assembler: turns assembly source into a SIC image.
 //
 // Command lines use the listing's syntax (a line copied from `sicvm list`

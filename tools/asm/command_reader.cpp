@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asm/command_reader.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading command lines: the operands of every listing shape, names,
 // labels, call targets and key=value fields, into command records. The
 // assembler reads each command line with readCommand once every declaration

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asm/constants.h"
 
 #include <cctype>

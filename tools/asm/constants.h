@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Typed constants of the assembly language: reading them (the listing's
 // forms, plus full-precision and raw forms) and writing them exactly.
 //

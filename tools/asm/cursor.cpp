@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asm/cursor.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A cursor over one line of assembler source, with the small scanners the
 // assembler's grammar is made of. Scanners that cannot read what they expect
 // throw SyntaxError with the column and an "expected ..., found ..." text.

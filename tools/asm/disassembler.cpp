@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asm/disassembler.h"
 
 #include <cstdio>

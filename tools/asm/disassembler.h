@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The disassembler: writes assembly source for an image, such that the
 // assembler turns the source back into the very same bytes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "asm/image_reader.h"
 
 #include <cstring>

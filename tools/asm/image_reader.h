@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads the structure of a SIC image from its bytes as the compiler wrote
 // them: header, machine block, data segments with their var records and
 // cells, arrays with their cells, and commands. It walks the image the way

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Composes SIC images.
 #include "builder/image_builder.h"
 

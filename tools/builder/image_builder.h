@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Composes SIC images: header, machine block, stacks, code, data segments
 // with typed vars, arrays and the replication block, each block at an offset
 // of the caller's choosing or laid out one after another.

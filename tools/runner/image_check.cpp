@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runner/image_check.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What makes a file no SIC image at all, in words a user can act on, and
 // text from files made safe for a terminal.
 #pragma once

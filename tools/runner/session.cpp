@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runner/session.h"
 
 #include <cstring>

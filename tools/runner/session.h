@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host for one program: owns the image, the point tables and the
 // non-volatile store, performs the set-up sequence and runs cycles. The
 // `sicvm run` command is a front end to it; tests drive it directly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm asm SOURCE -o IMAGE: assembles a program.
 // sicvm disasm IMAGE [-o SOURCE]: writes assembly source that assembles back
 // to the very same image.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm build PROGRAM.st [-o IMAGE]: compiles a Structured Text program.
 #include <cstdio>
 #include <string>

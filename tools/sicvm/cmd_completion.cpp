@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm completion bash: writes a bash completion script for sicvm.
 //
 // The script is generated from the help texts of this very program, read by

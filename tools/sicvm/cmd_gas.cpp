@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm gas FUNCTION NAME=VALUE ... [--json]: evaluates one of the gas
 // metering functions on named inputs, as a commissioning check, and prints
 // the named outputs with their units and the result code in words.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm help commands | functions | reference: the command set and the
 // function libraries, generated from the tables the library itself uses (the
 // command table, the listing shapes, the libraries' function tables), so the

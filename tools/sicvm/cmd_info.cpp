@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm info IMAGE: sets the image up and prints its header and the set-up log.
 #include <cstdio>
 #include <cstring>

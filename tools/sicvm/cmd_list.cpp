@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm list IMAGE: the header, every data segment with its vars, every
 // array and the code, one line per command as VmCmdToStr renders it.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm points: the point tables of a running program, published with
 // `sicvm run --shm NAME`, from outside: list, watch, set, force, unforce.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm run IMAGE: sets the program up as a host does and runs it cycle by cycle.
 #include <atomic>
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm verify IMAGE: the set-up and the verifiers only.
 #include <cstdio>
 #include <string>

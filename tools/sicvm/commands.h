@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Subcommands of the sicvm tool and its exit statuses.
 #pragma once
 

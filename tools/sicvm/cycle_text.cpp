@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cycle_text.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts of a cycle's outcome: its run status and its error record.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing files for the command-line tool.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sicvm: command-line front end of the library.
 #include <cstdio>
 #include <cstring>

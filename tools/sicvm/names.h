@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names of a program for display: its symbol file, checked against the
 // image, and the notes that name a command's operands.
 #pragma once

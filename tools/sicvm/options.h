@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line options of the subcommands: --name VALUE, --name=VALUE, flags
 // and positional arguments; --help and -h anywhere ask for the usage text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pacing and timing of control cycles: each cycle starts on a fixed grid of
 // the period on CLOCK_MONOTONIC (absolute sleeps, so the period does not
 // drift however long the cycles take), and its start jitter and execution

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings of one `sicvm run`, read from its command line.
 #pragma once
 

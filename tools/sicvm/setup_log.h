@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Collects the library's log lines while it lives (for set-up reports).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The --stats file of `sicvm run`: one CSV line per cycle
 // (cycle,start_ms,jitter_us,exec_us,commands,status,error,overrun), flushed
 // as it is written so that a run that is killed keeps every cycle it finished.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time zone of `sicvm run`.
 #include "time_zone.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time zone of `sicvm run`: the --tz option and the line that names the
 // zone a run uses.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The --watch table of `sicvm run`: after each cycle, the linked vars with
 // their points (IDs, names, values), and the vars and array cells whose
 // cells changed in the cycle, by name where the symbol file has one.

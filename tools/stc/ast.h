@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The syntax tree of one Structured Text program, as the parser builds it
 // and the code generator reads it.
 #pragma once

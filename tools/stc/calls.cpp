@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calls: checking the calls of standard, range, host and conversion functions
 // and of the commands written as functions, and generating them and the
 // calls of function block instances.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Emitting commands: jumps to labels placed later, and temporaries.
 #include "stc/compiler_impl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The walk over one program: parse, declare, generate; then the image, its
 // symbols and the diagnostics.
 #include "stc/compiler.h"

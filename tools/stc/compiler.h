@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Structured Text compiler: one PROGRAM ... END_PROGRAM source to one
 // SIC image, built through the image builder.
 //

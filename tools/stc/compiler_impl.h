@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compiler's state over one program: type checking and code generation
 // in one walk over the syntax tree. The members are defined by concept:
 //   compiler.cpp      the walk's driver, the symbols and the unused-var warnings

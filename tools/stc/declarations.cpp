@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Declarations: vars, constants, arrays and function block instances take
 // their places in the image; bound vars get their point links.
 #include "stc/compiler_impl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Diagnostics with a source excerpt and a caret under the column.
 #include "stc/diagnostics.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Diagnostics of the Structured Text compiler: errors and warnings with
 // their place in the source, rendered as
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code of expressions: their values as operands, conversions, and branches
 // on conditions.
 #include "stc/compiler_impl.h"

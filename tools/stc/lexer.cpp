@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scanner of Structured Text.
 #include "stc/lexer.h"
 

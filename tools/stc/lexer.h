@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tokens of Structured Text. Keywords and names are case-insensitive:
 // a name token carries its text upper-cased in `key` and as written in
 // `text`. Comments are (* ... *), /* ... */ and // to the end of the line.

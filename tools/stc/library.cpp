@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library functions and function blocks that programs call by name, read
 // once from the libraries' tables.
 #include "stc/library.h"

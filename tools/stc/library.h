@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the compiler knows about the libraries a program calls: the
 // standard functions and function blocks by name, and the host library's
 // functions with their parameter types. All of it is read from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Literals: their values, and untyped literals taking the type their context
 // asks for.
 #include "stc/compiler_impl.h"

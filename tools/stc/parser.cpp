@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recursive descent over the tokens, with the operator precedence of
 // Structured Text, loosest first: OR; XOR; AND and &; = and <>;
 // < > <= >=; + and -; * / MOD; **; unary - and NOT; calls, indexes, members.

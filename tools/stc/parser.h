@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parser: tokens to a Program. Syntax errors are reported to the
 // diagnostics; after an error the parser skips to the end of the statement
 // or declaration and goes on, so one run reports every error of the file.

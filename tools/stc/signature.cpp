@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the signature texts of the libraries' tables.
 #include "stc/signature.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The signatures of library functions as the libraries' tables give them
 // (VmFunctionInfo.signature): the types, and names where the table has them,
 // of the inputs, the outputs and a function block's state cells.

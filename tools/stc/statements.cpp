@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code of statements.
 #include "stc/compiler_impl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Type checking of expressions: names, indexes, block members, operators,
 // and whether a value may go where a type is wanted.
 #include "stc/compiler_impl.h"

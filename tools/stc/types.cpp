@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compiler's types and conversion rules (see types.h).
 #include "stc/types.h"
 

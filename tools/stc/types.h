@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compiler's types and the conversion rules between them.
 //
 // Types are the value type codes of the machine, plus two kinds for literals

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "symbols/symbols.h"
 
 #include <charconv>

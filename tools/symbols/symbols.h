@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Symbol files: the names of a program's source (data segments, vars,
 // arrays, code labels), kept beside its image ("prog.sic" -> "prog.sym") so
 // that tools can show names while the image's bytes stay as the compiler

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Export and linkage macros of the host runtime library (hostrt). */
 #ifndef HOSTRT_API_H
 #define HOSTRT_API_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Date-time, duration and time-zone primitives.
  *
  * Values

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Date-time text.
  *
  * Locale record (FMT_LOCALE_INFO_SIZE = 16 bytes, see FmtLocaleInfo):

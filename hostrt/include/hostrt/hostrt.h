@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The host runtime library: everything the sicvm library relies on from its host. */
 #ifndef HOSTRT_HOSTRT_H
 #define HOSTRT_HOSTRT_H

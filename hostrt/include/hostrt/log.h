@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Host log: levelled, printf-style messages sent to one output device.
  *
  * A message of level L is emitted when the current level is at least L

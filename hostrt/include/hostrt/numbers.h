@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Rounding helpers shared by the conversions and the date functions. */
 #ifndef HOSTRT_NUMBERS_H
 #define HOSTRT_NUMBERS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Host point database: the two parallel point tables (configuration and
  * values) laid in shared memory, read from a points file, and the two
  * shared-memory calls made on every point access.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Non-volatile point store: a value and a status kept per point index in an
  * SQLite file, surviving restarts of the host and crashes of its process.
  *

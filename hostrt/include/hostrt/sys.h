@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Host error number and millisecond clock. */
 #ifndef HOSTRT_SYS_H
 #define HOSTRT_SYS_H

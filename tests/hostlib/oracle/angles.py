@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The rows of HostAngles in angles_random_test.cpp: REAL rows (input, RadToDeg32, DegToRad32), then
 # LREAL rows (input, RadToDeg64, DegToRad64), as bit patterns. Run: python3 angles.py
 # Independent oracle: exact rational products rounded to float32 by hand (ties to even).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The rows of HostBits.EveryBitFunctionOverBitNumbersAndSigns in bits_words_test.cpp (the test
 # is its output). Run: python3 bits.py
 # Independent oracle for the bit functions: Python integers, bit numbers taken modulo 32 by
