@@ -119,7 +119,8 @@ for package in GTest benchmark Lua Python3 PkgConfig; do hidden+=("-DCMAKE_DISAB
 if cmake -S "$source_dir" -B "$work/strict" -DSICVM_REQUIRE_ALL=ON "${hidden[@]}" > "$work/strict.log" 2>&1; then
   fail "with SICVM_REQUIRE_ALL=ON and GoogleTest hidden, the configure went on"
 fi
-grep -q "GoogleTest (libgtest-dev) not found" "$work/strict.log" || { cat "$work/strict.log"; fail "the failed configure does not say what is missing"; }
+# The first missing dependency stops it (libmodbus, hidden with pkg-config, or GoogleTest).
+grep -q -E "\((libmodbus-dev|libgtest-dev)\) not found; it is needed for" "$work/strict.log" || { cat "$work/strict.log"; fail "the failed configure does not say what is missing"; }
 plain=$work/plain
 cmake -S "$source_dir" -B "$plain" -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli "${hidden[@]}" > "$work/plain-cmake.log" 2>&1 \
   || { cat "$work/plain-cmake.log"; fail "the plain configure failed"; }
