@@ -58,15 +58,7 @@ void callLibrary(RunContext &ctx, VmCommand &cmd) {
     ctx.raise(msg::kLibraryError, function, uint32_t(result), library->name, int(function), int(result));
     return;
   }
-  if (onStack) {
-    const uint32_t bottom = depth - nin;
-    for (uint32_t j = 0; j < nout; ++j) {
-      VmCell &entry = ctx.paramStack[bottom + j];
-      entry.type = VM_ENTRY_VALUE;
-      putBits(&entry, getBits(&frame[nin + j]));
-    }
-    m.paramDepth = bottom + nout;
-  }
+  if (onStack) returnStackOutputs(ctx, depth, nin, nout);
   ctx.next();
 }
 

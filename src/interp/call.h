@@ -21,6 +21,20 @@ inline constexpr uint32_t kTypeStack = 1;  // parameters on the param stack; any
 // A call of a library class, or of an unknown class (call.cpp).
 void callLibrary(RunContext &ctx, VmCommand &cmd);
 
+// After a successful call whose frame is on the param stack (inputs from
+// depth - nin, outputs written from depth on): the outputs become value
+// entries in place of the inputs, and the depth ends just above them. Both
+// loops end their library calls here.
+inline void returnStackOutputs(RunContext &ctx, uint32_t depth, uint32_t nin, uint32_t nout) {
+  const uint32_t bottom = depth - nin;
+  for (uint32_t j = 0; j < nout; ++j) {
+    VmCell &entry = ctx.paramStack[bottom + j];
+    entry.type = VM_ENTRY_VALUE;
+    putBits(&entry, getBits(&ctx.paramStack[depth + j]));
+  }
+  ctx.machine->paramDepth = bottom + nout;
+}
+
 template <uint16_t Code>
 [[gnu::always_inline]] inline void exec(RunContext &ctx, VmCommand &cmd) {
   static_assert(Code == op("call"));

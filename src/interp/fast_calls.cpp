@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "interp/call.h"
+
 namespace sicvm::interp::fast {
 namespace {
 
@@ -45,15 +47,7 @@ Go callLibrary(RunContext &ctx, const LibraryCallForm &call) {
     ctx.raise(msg::kLibraryError, call.function, uint32_t(result), call.library, int(call.function), int(result));
     return finishStep(ctx, mathWord);
   }
-  if (call.onStack) {
-    const uint32_t bottom = depth - nin;
-    for (uint32_t j = 0; j < nout; ++j) {
-      VmCell &entry = ctx.paramStack[bottom + j];
-      entry.type = VM_ENTRY_VALUE;
-      putBits(&entry, getBits(&frame[nin + j]));
-    }
-    m.paramDepth = bottom + nout;
-  }
+  if (call.onStack) call::returnStackOutputs(ctx, depth, nin, nout);
   ctx.next();
   return finishStep(ctx, mathWord);
 }
